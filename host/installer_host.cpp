@@ -1,0 +1,102 @@
+// Reference host: loads OutlookPluginInstaller.dll the way the agent does and runs one
+// request on a folder, printing every log line. Support staff use it to replay a run.
+#include <windows.h>
+
+#include <OutlookPluginInstaller.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+constexpr const wchar_t* kUsage =
+    L"Usage: installer-host.exe install|repair|uninstall <folder> [--dll <path>]\n"
+    L"\n"
+    L"Loads OutlookPluginInstaller.dll (by default from this program's folder), calls\n"
+    L"Initialize with <folder> (its \"Install\" subfolder holds tolvane.dll and\n"
+    L"tolvane64.dll), then the request, and prints every log line as\n"
+    L"  [level] text\n"
+    L"Levels: 0 trace, 1 folder not deleted, 3 information, 5 error.\n"
+    L"The exit code is the request's result: 0 success, 1 a step failed, 2 Outlook not\n"
+    L"installed, 3 add-in disabled by Outlook, 4 add-in files missing, 5 bad argument,\n"
+    L"6 nothing to repair; other values are Windows error codes.\n";
+
+void PrintUtf8(const std::wstring& text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size,
+                        nullptr, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::fflush(stdout);
+}
+
+class ConsoleLogger final : public PluginInstallerLogger {
+public:
+    void HostSlot0() override {}
+    void HostSlot1() override {}
+    void HostSlot2() override {}
+    void HostSlot3() override {}
+    void Log(int level, const wchar_t* message) override {
+        PrintUtf8(L"[" + std::to_wstring(level) + L"] " + message + L"\n");
+    }
+};
+
+std::wstring DefaultDllPath() {
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.find_last_of(L'\\') + 1) + L"OutlookPluginInstaller.dll";
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 3 || std::wcscmp(argv[1], L"--help") == 0) {
+        PrintUtf8(kUsage);
+        return argc >= 2 && std::wcscmp(argv[1], L"--help") == 0 ? 0 : ERROR_BAD_ARGUMENTS;
+    }
+    const std::wstring request = argv[1];
+    const wchar_t* folder = argv[2];
+    std::wstring dllPath = DefaultDllPath();
+    if (argc == 5 && std::wcscmp(argv[3], L"--dll") == 0) dllPath = argv[4];
+    if (request != L"install" && request != L"repair" && request != L"uninstall") {
+        PrintUtf8(kUsage);
+        return ERROR_BAD_ARGUMENTS;
+    }
+
+    HMODULE library = LoadLibraryW(dllPath.c_str());
+    if (!library) {
+        const DWORD error = GetLastError();
+        PrintUtf8(L"cannot load " + dllPath + L": error " + std::to_wstring(error) + L"\n");
+        return static_cast<int>(error);
+    }
+    using CreateFunction = PluginInstaller* (*)();
+    using DeleteFunction = void (*)(PluginInstaller*);
+    auto create = reinterpret_cast<CreateFunction>(
+        reinterpret_cast<void*>(GetProcAddress(library, "CreatePluginInstaller")));
+    auto destroy = reinterpret_cast<DeleteFunction>(
+        reinterpret_cast<void*>(GetProcAddress(library, "DeletePluginInstaller")));
+    if (!create || !destroy) {
+        PrintUtf8(L"the library does not export CreatePluginInstaller and DeletePluginInstaller\n");
+        FreeLibrary(library);
+        return ERROR_PROC_NOT_FOUND;
+    }
+
+    ConsoleLogger logger;
+    PluginInstaller* installer = create();
+    unsigned int result = ERROR_NOT_ENOUGH_MEMORY;
+    if (installer) {
+        result = installer->Initialize(folder, &logger);
+        if (result == 0) {
+            if (request == L"install") result = installer->Install();
+            else if (request == L"repair") result = installer->Repair();
+            else result = installer->Uninstall();
+        }
+        destroy(installer);
+    }
+    PrintUtf8(L"result " + std::to_wstring(result) + L"\n");
+    FreeLibrary(library);
+    return static_cast<int>(result);
+}

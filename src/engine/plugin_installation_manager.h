@@ -1,0 +1,114 @@
+// The installation engine: the generic Install, Repair and Uninstall procedures and the
+// steps they are made of. A profile subclass describes the application to extend by
+// answering the pure virtual questions (slots 5 to 21); the procedures never change.
+//
+// Every operation returns a Windows error code, 0 for success, and never throws on
+// purpose; an allocation failure is the one exception that may leave a step.
+#pragma once
+
+#include "engine/log_line.h"
+#include "engine/records.h"
+
+#include <OutlookPluginInstaller.h>
+
+#include <string>
+#include <vector>
+
+// Results of the procedures, beside the Windows codes that the steps pass on.
+constexpr DWORD kResultSuccess = 0;
+constexpr DWORD kResultStepFailed = 1;             // the failing step logged its own code
+constexpr DWORD kResultNotInstalled = 2;           // no copy of the application, or no INI file
+constexpr DWORD kResultPluginDisabled = 3;         // Repair: the application disabled the add-in
+constexpr DWORD kResultSourceMissing = 4;          // Install, Repair: VerifySource failed
+constexpr DWORD kResultInitializeFailed = 5;       // installer object: bad argument or no memory
+constexpr DWORD kResultNothingToRepair = 6;        // Repair: everything verified
+constexpr DWORD kResultNotSupported = ERROR_NOT_SUPPORTED;  // 50: a profile slot that does not apply
+constexpr DWORD kResultNotImplemented = ERROR_CALL_NOT_IMPLEMENTED;
+
+class PluginInstallationManager {
+public:
+    PluginInstallationManager() = default;
+    PluginInstallationManager(const PluginInstallationManager&) = delete;
+    PluginInstallationManager& operator=(const PluginInstallationManager&) = delete;
+
+    // Virtual operations, in slot order.
+    virtual ~PluginInstallationManager();                                           // 0
+    virtual void Initialize(const std::wstring& installDir, PluginInstallerLogger* logger);  // 1
+    virtual DWORD Install();                                                          // 2
+    virtual DWORD Repair();                                                           // 3
+    virtual DWORD Uninstall();                                                        // 4
+    virtual DWORD GetSourceFilesForVerification(std::vector<std::wstring>& fileNames) = 0;  // 5
+    virtual DWORD GetInstalledApplicationList(ApplicationPathList& appInstallLocationList) = 0;  // 6
+    virtual DWORD GetSourceFileWithDestinationPaths(const ApplicationPathList& applicationPaths,
+                                                    FileCopyMap& files) = 0;          // 7
+    virtual DWORD GetAllSourceFileWithDestinationPaths(const ApplicationPathList& applicationPaths,
+                                                       FileCopyMap& files) = 0;       // 8
+    virtual DWORD GetCLSID(std::wstring& clsid) = 0;                                  // 9
+    virtual bool IsCOMRegistrationRequired() = 0;                                     // 10
+    virtual bool IsINIEntryRequired() = 0;                                            // 11
+    virtual bool IsRegistrySettingRequired() = 0;                                     // 12
+    virtual DWORD GetFileNameForCOMRegistration(std::wstring& fileName) = 0;          // 13
+    virtual DWORD GetAllFileNamesForCOMRegistration(COMServerFileMap& files);         // 14
+    virtual bool Is64BitApplication();                                                // 15
+    virtual DWORD GetRegistryKeyValueData(std::vector<RegistryKeyValueData>& keys) = 0;     // 16
+    virtual DWORD GetAllRegistryKeyValueData(std::vector<RegistryKeyValueData>& keys) = 0;  // 17
+    virtual DWORD GetINIFileEntryInfo(INIFileEntryInfo& entry) = 0;                   // 18
+    // Sets pluginEnabled to false when the application disabled the add-in; removes the
+    // disabled entries only when removeIfDisabled, else returns 50 at the first one.
+    virtual DWORD EnablePlugin(const ApplicationPathList& applicationPaths, bool removeIfDisabled,
+                               bool& pluginEnabled) = 0;                              // 19
+    virtual bool IsApplicationListRequiredForCleanUp() = 0;                           // 20
+    // 50: the profile keeps no record in the installer config file.
+    virtual DWORD GetInstallerConfigSectionName(std::wstring& section) = 0;           // 21
+
+    // Steps of the procedures.
+
+    // File deployment.
+    DWORD VerifySource();
+    DWORD CopyFiles(const ApplicationPathList& applicationPaths, bool compareVersions);
+    DWORD DeleteFiles(const ApplicationPathList& applicationPaths);
+    DWORD VerifyIfFilesExists(const ApplicationPathList& applicationPaths, bool& allPresent);
+    bool CheckIfFileAccessible(const std::wstring& path, DWORD code);
+    DWORD AddLongPathPrefix(std::wstring& path);
+
+    // COM server registration.
+    DWORD RegisterCOMServer();
+    DWORD UnRegisterCOMServer();
+    DWORD VerifyCOMRegistration(bool& registered);
+
+    // Registry settings. VerifyRegistrySettings only ever clears settingsOk.
+    DWORD AddSettingsToRegistry();
+    DWORD RemoveSettingsFromRegistry();
+    DWORD VerifyRegistrySettings(bool& settingsOk);
+
+    // INI file entries. VerifyIniSettings only ever clears settingsOk.
+    DWORD AddEntryToINIFile(INIFileEntryInfo& iniFileEntryInfo);
+    DWORD RemoveEntryFromINIFile();
+    DWORD VerifyIniSettings(bool& settingsOk);
+    DWORD UpdateINILotusExtension(const std::wstring& iniFilePath, const INIFileEntryInfo& entry,
+                                  IniOperation operation, const std::wstring& sectionName,
+                                  std::vector<std::wstring>& items);
+    DWORD GetUpdateIniValuesIntoFile(const std::wstring& iniFilePath, const INIFileEntryInfo& entry,
+                                     IniOperation operation, const std::wstring& sectionName,
+                                     std::vector<std::wstring>& items);
+
+    // Installer config file.
+    DWORD UpdateInstallerConfigFile(const std::wstring& section,
+                                    const ApplicationPathList& applicationPaths);
+    DWORD UpdateInstallerConfigFile(const std::wstring& section,
+                                    const INIFileEntryInfo& iniFileEntryInfo);
+    DWORD CleanUpInstallerConfigFile();
+
+    // Repair and clean-up.
+    DWORD IsApplicationReinstalled(const ApplicationPathList& applicationPaths, bool& reinstalled);
+    DWORD VerifySettings(const ApplicationPathList& applicationPaths, bool& repairNeeded);
+    DWORD CleanUp(bool isUninstall);
+
+protected:
+    LogLine Log(int level) const { return LogLine(logger, level); }
+
+    std::wstring installSourceDir;  // installDir\Install: where the add-in's files come from
+    std::wstring tempDir;           // installDir\temp: where files in use are set aside
+    std::wstring installDir;        // the host's folder: deployment target, config file
+    PluginInstallerLogger* logger = nullptr;  // the host's; not owned
+};

@@ -1,0 +1,45 @@
+// File-system operations. A file in use is not a failure: it is moved aside under a new
+// name (into the temporary folder, or beside itself when that folder is on another
+// volume), scheduled for deletion at the next restart, and the operation carries on.
+// Paths are joined as folder, one backslash, name, without normalisation.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// The Windows headers map these names to CopyFileW and DeleteFileW; this module's
+// operations of the same names are always called qualified, and Windows' by their W names.
+#undef CopyFile
+#undef DeleteFile
+
+namespace sys::FileSystem {
+
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
+
+// 0 with `exists` for a file or a folder; 160 for an empty path.
+DWORD DoesFileExists(const std::wstring& path, bool& exists);
+// Copies sourceFolder\fileName over destinationFolder\fileName. With compareVersions, a
+// destination of the same FileVersion text is left alone. 2 for a missing source.
+DWORD CopyFile(const std::wstring& fileName, const std::wstring& sourceFolder,
+               const std::wstring& destinationFolder, const std::wstring& tempFolder,
+               bool compareVersions);
+DWORD ForceCopyFile(const std::wstring& fileName, const std::wstring& sourceFolder,
+                    const std::wstring& destinationFolder, const std::wstring& tempFolder);
+// differs is false exactly when both FileVersion texts are equal; a failed read gives the
+// low 16 bits of its HRESULT.
+DWORD CompareFileVersions(const std::wstring& fileName, const std::wstring& folderA,
+                          const std::wstring& folderB, bool& differs);
+DWORD CopyDirectory(const std::wstring& folderName, const std::wstring& sourceParent,
+                    const std::wstring& destinationParent, const std::wstring& tempFolder,
+                    bool compareVersions);
+DWORD CopyDirectoryContents(const std::wstring& sourceFolder, const std::wstring& destinationFolder,
+                            const std::wstring& tempFolder, bool compareVersions);
+DWORD DeleteFile(const std::wstring& fileName, const std::wstring& folder,
+                 const std::wstring& tempFolder);
+DWORD DeleteDirectory(const std::wstring& folderPath, const std::wstring& tempFolder);
+// Moves folder\fileName out of the way and schedules it for deletion at restart.
+DWORD SetAsideLockedFile(const std::wstring& folder, const std::wstring& fileName,
+                         const std::wstring& tempFolder);
+
+}  // namespace sys::FileSystem
