@@ -1,8 +1,100 @@
 #include "outlook/outlook_plugin_installation_manager.h"
 
-// Add-in health repair arrives with the Repair procedure.
-DWORD OutlookPluginInstallationManager::EnablePlugin(const ApplicationPathList&, bool, bool&) {
-    return kResultNotImplemented;
+#include "sys/registry.h"
+
+
+namespace {
+
+using sys::Registry::RegistryValueData;
+
+// Outlook's per-user records of disabled add-ins. The dotted group has no 14.0 row.
+constexpr const wchar_t* kDisabledItemsKeys[] = {
+    L"SOFTWARE\\Microsoft\\Office\\10.0\\Outlook\\Resiliency\\DisabledItems",
+    L"SOFTWARE\\Microsoft\\Office\\11.0\\Outlook\\Resiliency\\DisabledItems",
+    L"SOFTWARE\\Microsoft\\Office\\12.0\\Outlook\\Resiliency\\DisabledItems",
+    L"SOFTWARE\\Microsoft\\Office\\15.0\\Outlook\\Resiliency\\DisabledItems",
+    L"SOFTWARE\\Microsoft\\Office\\10\\Outlook\\Resiliency\\DisabledItems",
+    L"SOFTWARE\\Microsoft\\Office\\11\\Outlook\\Resiliency\\DisabledItems",
+    L"SOFTWARE\\Microsoft\\Office\\12\\Outlook\\Resiliency\\DisabledItems",
+    L"SOFTWARE\\Microsoft\\Office\\14\\Outlook\\Resiliency\\DisabledItems",
+    L"SOFTWARE\\Microsoft\\Office\\15\\Outlook\\Resiliency\\DisabledItems",
+};
+constexpr const wchar_t* kLoadTimesKey = L"Software\\Microsoft\\Office\\15.0\\Outlook\\AddInLoadTimes";
+constexpr const wchar_t* kLoadBehaviorValue = L"LoadBehavior";
+constexpr const wchar_t* kLoadBehaviorEnabled = L"00000003";
+constexpr DWORD kProcessView = 0;
+
+std::wstring HivePath(const std::wstring& hive, const wchar_t* keyPath) { return hive + L"\\" + keyPath; }
+
+}  // namespace
+
+DWORD OutlookPluginInstallationManager::EnablePlugin(const ApplicationPathList&, bool removeIfDisabled,
+                                                     bool& pluginEnabled) {
+    pluginEnabled = true;
+    std::vector<std::wstring> hives;
+    if (DWORD r = sys::Registry::EnumSubKeys(HKEY_USERS, L"", hives, kProcessView)) {
+        Log(kLogTrace) << L"EnablePlugin:- EnumSubKeys failure" << r;
+        return r;
+    }
+    const std::wstring fileName = is64BitOutlook ? kAddinFile64 : kAddinFile32;
+    const DWORD view = is64BitOutlook ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+
+    DWORD result = ERROR_SUCCESS;
+    for (const std::wstring& hive : hives) {
+        RepairMiscRegistryKeys(hive);
+        for (const wchar_t* keyPath : kDisabledItemsKeys) {
+            const std::wstring path = HivePath(hive, keyPath);
+            Log(kLogTrace) << L"EnablePlugin:- Get values of the key" << path;
+            std::vector<RegistryValueData> values;
+            const DWORD r = sys::Registry::GetValue(HKEY_USERS, path, values, view);
+            if (r != ERROR_SUCCESS && r != ERROR_FILE_NOT_FOUND) {
+                Log(kLogTrace) << L"EnablePlugin:- GetValue failure" << r;
+                return r;
+            }
+            for (const RegistryValueData& value : values) {
+                if (value.ValueType != REG_BINARY) continue;
+                if (value.BinaryData.empty()) {
+                    Log(kLogTrace) << L"EnablePlugin:- GetValue returns NULL BINARY data, Error="
+                                   << static_cast<DWORD>(ERROR_INVALID_DATA);
+                    return ERROR_INVALID_DATA;
+                }
+                if (value.BinaryDataAsText().find(fileName) == std::wstring::npos) continue;
+                pluginEnabled = false;
+                Log(kLogTrace) << L"Outlook Plug-in is found to be disabled";
+                if (!removeIfDisabled) return kResultNotSupported;
+                Log(kLogTrace) << L"EnablePlugin:- Outlook Plugin is found to be disabled so deleting "
+                               << L" Subkey = " << path << L" Name = " << value.Name;
+                if (DWORD removed = sys::Registry::RemoveValue(HKEY_USERS, path, value.Name, view)) {
+                    Log(kLogTrace) << L"EnablePlugin:- RemoveValue failure" << removed;
+                    result = removed;
+                }
+            }
+        }
+    }
+    return result;
 }
 
-void OutlookPluginInstallationManager::RepairMiscRegistryKeys(const std::wstring&) {}
+// Failures are logged and swallowed: the caller goes on with the next hive.
+void OutlookPluginInstallationManager::RepairMiscRegistryKeys(const std::wstring& hiveName) {
+    const std::wstring loadTimes = HivePath(hiveName, kLoadTimesKey);
+    bool exists = false;
+    if (DWORD r = sys::Registry::DoesKeyExist(HKEY_USERS, loadTimes, exists, kProcessView))
+        Log(kLogTrace) << L"RepairMiscRegistryKeys: DoesKeyExist failure for AddInLoadTimes" << kErrorSuffix << r;
+    if (exists) {
+        if (DWORD r = sys::Registry::RemoveValue(HKEY_USERS, loadTimes, kAddinProgId, kProcessView))
+            Log(kLogTrace) << L"RepairMiscRegistryKeys: AddInLoadTimes remove value failure" << kErrorSuffix << r;
+    }
+
+    const std::wstring addinKey = HivePath(hiveName, kAddinKeyPath);
+    exists = false;
+    if (DWORD r = sys::Registry::DoesKeyExist(HKEY_USERS, addinKey, exists, kProcessView))
+        Log(kLogTrace) << L"RepairMiscRegistryKeys: DoesKeyExist failure for LoadBehavior" << kErrorSuffix << r;
+    if (exists) {
+        RegistryValueData loadBehavior;
+        loadBehavior.ValueType = REG_DWORD;
+        loadBehavior.Name = kLoadBehaviorValue;
+        loadBehavior.Value = kLoadBehaviorEnabled;
+        if (DWORD r = sys::Registry::SetValue(HKEY_USERS, addinKey, {loadBehavior}, kProcessView))
+            Log(kLogTrace) << L"RepairMiscRegistryKeys: LoadBehavior reset value failure" << kErrorSuffix << r;
+    }
+}

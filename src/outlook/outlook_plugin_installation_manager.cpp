@@ -1,6 +1,6 @@
 #include "outlook/outlook_plugin_installation_manager.h"
 
-#include <cwchar>
+#include <cstdlib>
 
 namespace {
 
@@ -34,7 +34,7 @@ RegistryKeyValueData AddinKey(const ValueText (&values)[N], DWORD view) {
     key.subKey = kAddinKeyPath;
     key.registryView = view;
     for (const ValueText& value : values) {
-        const DWORD type = std::wcstol(value.type, nullptr, 10) == REG_DWORD ? REG_DWORD : REG_SZ;
+        const DWORD type = _wtoi(value.type) == REG_DWORD ? REG_DWORD : REG_SZ;
         key.regValueList.push_back({value.name, type, value.value});
     }
     return key;

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,12 @@ struct RegistryValueData {
     std::vector<BYTE> BinaryData;    // REG_BINARY data; empty means none
 
     DWORD BinaryDataLength() const { return static_cast<DWORD>(BinaryData.size()); }
+    // The binary data read as UTF-16 text; an odd last byte is not part of it.
+    std::wstring BinaryDataAsText() const {
+        std::wstring text(BinaryData.size() / sizeof(wchar_t), L'\0');
+        std::memcpy(text.data(), BinaryData.data(), text.size() * sizeof(wchar_t));
+        return text;
+    }
 };
 
 // 0 whenever the root is valid; `exists` tells whether the key could be opened for reading.
