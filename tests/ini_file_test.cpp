@@ -207,16 +207,6 @@ TEST(IniFileClearValue, EmptiesTheValueAndKeepsTheKey) {
     EXPECT_EQ(StoredIniText(file, "Other"), "1");
 }
 
-TEST(IniFileGetValues, AppendsTheTrimmedItems) {
-    ScopedTempDir dir;
-    const std::wstring file = WriteIni(dir, " a ;; B;");
-    std::vector<std::wstring> items{L"kept"};
-    EXPECT_EQ(ini::GetValues(file, kSection, kKey, kDelimiter, items), 0u);
-    EXPECT_EQ(items, (std::vector<std::wstring>{L"kept", L"a", L"B"}));
-    EXPECT_EQ(ini::GetValues(file, L"Absent", kKey, kDelimiter, items), 0u);
-    EXPECT_EQ(items.size(), 3u);
-}
-
 TEST(IniFile, FailedWriteGivesItsCode) {
     ScopedTempDir dir;
     const std::wstring file = WriteIni(dir, "a");
