@@ -1,0 +1,129 @@
+#include "sys/ini_file.h"
+
+#include "sys/handles.h"
+
+#include <cwchar>
+
+namespace sys::IniFile {
+
+namespace {
+
+// GetPrivateProfileStringW gives no length up front: read, and read again larger while
+// the value fills the buffer.
+constexpr DWORD kReadGrowth = 260;
+
+// The only characters trimmed from items.
+constexpr const wchar_t* kBlanks = L" \n\t\r";
+
+// Only whether the file opens for reading counts: a missing file is never created.
+bool FileExists(const std::wstring& file) {
+    const UniqueFile handle(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+    return static_cast<bool>(handle);
+}
+
+std::wstring Trim(const std::wstring& text) {
+    const auto last = text.find_last_not_of(kBlanks);
+    if (last == std::wstring::npos) return std::wstring();
+    const auto first = text.find_first_not_of(kBlanks);
+    return text.substr(first, last - first + 1);
+}
+
+bool SameItem(const std::wstring& a, const std::wstring& b) {
+    return _wcsicmp(a.c_str(), b.c_str()) == 0;
+}
+
+DWORD WriteValue(const std::wstring& file, const std::wstring& section, const std::wstring& key,
+                 const std::wstring& value) {
+    if (!::WritePrivateProfileStringW(section.c_str(), key.c_str(), value.c_str(), file.c_str()))
+        return ::GetLastError();
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+DWORD ReadValue(const std::wstring& file, const std::wstring& section, const std::wstring& key,
+                std::wstring& value) {
+    std::wstring buffer;
+    DWORD copied = 0;
+    do {
+        buffer.assign(buffer.size() + kReadGrowth, L'\0');
+        copied = ::GetPrivateProfileStringW(section.c_str(), key.c_str(), nullptr, &buffer[0],
+                                            static_cast<DWORD>(buffer.size()), file.c_str());
+    } while (copied == buffer.size() - 1);
+    value.assign(buffer.c_str());
+    return ERROR_SUCCESS;
+}
+
+// An empty delimiter splits nothing: the whole value is one item. A longer delimiter is
+// skipped whole.
+void SplitValue(const std::wstring& value, const std::wstring& delimiter,
+                std::vector<std::wstring>& items) {
+    std::wstring::size_type position = 0;
+    for (;;) {
+        const auto found =
+            delimiter.empty() ? std::wstring::npos : value.find(delimiter, position);
+        const std::wstring item = Trim(value.substr(position, found - position));
+        if (!item.empty()) items.push_back(item);
+        if (found == std::wstring::npos) return;
+        position = found + delimiter.size();
+    }
+}
+
+DWORD AddValue(const std::wstring& file, const std::wstring& section, const std::wstring& key,
+               const std::wstring& item, const std::wstring& delimiter) {
+    if (delimiter.empty()) return ERROR_BAD_ARGUMENTS;
+    if (!FileExists(file)) return ERROR_FILE_NOT_FOUND;
+
+    std::wstring value;
+    ReadValue(file, section, key, value);
+    std::vector<std::wstring> items;
+    SplitValue(value, delimiter, items);
+    for (const std::wstring& existing : items)
+        if (SameItem(existing, item)) return ERROR_SUCCESS;
+
+    // The text read stays as it was; only a list with items gets a delimiter before the new one.
+    if (!items.empty()) value += delimiter;
+    value += item;
+    return WriteValue(file, section, key, value);
+}
+
+DWORD RemoveValue(const std::wstring& file, const std::wstring& section, const std::wstring& key,
+                  const std::wstring& item, const std::wstring& delimiter) {
+    if (delimiter.empty()) return ERROR_BAD_ARGUMENTS;
+    if (!FileExists(file)) return ERROR_FILE_NOT_FOUND;
+
+    std::wstring value;
+    ReadValue(file, section, key, value);
+    std::vector<std::wstring> items;
+    SplitValue(value, delimiter, items);
+
+    // Written even when nothing was removed: the key comes back in its clean form.
+    std::wstring kept;
+    for (const std::wstring& existing : items) {
+        if (SameItem(existing, item)) continue;
+        if (!kept.empty()) kept += delimiter;
+        kept += existing;
+    }
+    return WriteValue(file, section, key, kept);
+}
+
+DWORD GetValues(const std::wstring& file, const std::wstring& section, const std::wstring& key,
+                const std::wstring& delimiter, std::vector<std::wstring>& items) {
+    if (!FileExists(file)) return ERROR_FILE_NOT_FOUND;
+    std::wstring value;
+    ReadValue(file, section, key, value);
+    SplitValue(value, delimiter, items);
+    return ERROR_SUCCESS;
+}
+
+DWORD ClearValue(const std::wstring& file, const std::wstring& section, const std::wstring& key) {
+    if (!FileExists(file)) return ERROR_FILE_NOT_FOUND;
+    std::wstring value;
+    ReadValue(file, section, key, value);
+    if (value.empty()) return ERROR_SUCCESS;
+    // An empty text, not a null pointer: the key stays in the file.
+    return WriteValue(file, section, key, std::wstring());
+}
+
+}  // namespace sys::IniFile
