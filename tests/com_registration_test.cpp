@@ -103,6 +103,21 @@ TEST(VerifyRegistrationInProcess, WellFormedUnregisteredClsidIsNotRegistered) {
     EXPECT_FALSE(registered);
 }
 
+// Joining the apartment a thread is already in counts, and is undone once, as it was done.
+TEST(VerifyRegistrationInProcess, ThreadAlreadyInTheMultithreadedApartmentStaysThere) {
+    std::thread([] {
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+        bool registered = true;
+        EXPECT_EQ(VerifyRegistration(kUnregisteredClsid, registered, true), 0u);
+        EXPECT_FALSE(registered);
+        APTTYPE type;
+        APTTYPEQUALIFIER qualifier;
+        EXPECT_EQ(CoGetApartmentType(&type, &qualifier), S_OK);
+        EXPECT_EQ(type, APTTYPE_MTA);
+        CoUninitialize();
+    }).join();
+}
+
 // Every test leaves no broker process behind: each one exits after its client let go.
 class BrokerRegistration : public ::testing::Test {
 protected:
