@@ -31,6 +31,9 @@ using ServerExport = HRESULT(STDAPICALLTYPE*)();
 
 using BrokerMethod = HRESULT (STDMETHODCALLTYPE IComRegistrationBroker::*)(BSTR);
 
+// A BSTR that cannot be allocated fails as E_OUTOFMEMORY would: its low word, 14.
+constexpr DWORD kNoMemory = ERROR_OUTOFMEMORY;
+
 // The multithreaded apartment for the length of one operation. A thread that already
 // lives in another apartment fails to join and has nothing to leave.
 class ComApartment {
@@ -69,7 +72,7 @@ DWORD CallBroker(const std::wstring& dllPath, BrokerMethod method) {
     if (const HRESULT created = CreateBroker(broker); FAILED(created))
         return CodeFromHResult(created);
     const UniqueBstr path(::SysAllocString(dllPath.c_str()));
-    if (!path) return ERROR_OUTOFMEMORY;
+    if (!path) return kNoMemory;
     return CodeFromHResult((broker.get()->*method)(path.get()));
 }
 
@@ -113,7 +116,7 @@ DWORD VerifyRegistration(const std::wstring& clsid, bool& registered, bool is64B
     if (const HRESULT created = CreateBroker(broker); FAILED(created))
         return CodeFromHResult(created);
     const UniqueBstr text(::SysAllocString(clsid.c_str()));
-    if (!text) return ERROR_OUTOFMEMORY;
+    if (!text) return kNoMemory;
     boolean answer = FALSE;
     if (const HRESULT asked = broker->IsClassRegistered(text.get(), &answer); FAILED(asked))
         return CodeFromHResult(asked);
