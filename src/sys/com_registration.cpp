@@ -1,0 +1,127 @@
+#include "sys/com_registration.h"
+
+#include "sys/handles.h"
+
+#include <objbase.h>
+
+namespace sys::ComRegistration {
+
+// The registration broker, an out-of-process server that registers 32-bit COM DLLs for us.
+// It is marshalled through its own type library, so this declaration must keep the slot
+// order and argument types of its IDL (boolean is its one-byte flag). Not in an anonymous
+// namespace: the compiler would see no implementation and turn every call into a trap.
+struct IComRegistrationBroker : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE RegisterServer(BSTR dllPath) = 0;
+    virtual HRESULT STDMETHODCALLTYPE UnregisterServer(BSTR dllPath) = 0;
+    virtual HRESULT STDMETHODCALLTYPE IsClassRegistered(BSTR clsidText, boolean* registered) = 0;
+};
+
+namespace {
+
+// {2F4C9A17-6B3E-4D85-A1C0-93E7B52D8F46}
+constexpr CLSID kBrokerClsid = {0x2f4c9a17, 0x6b3e, 0x4d85,
+                                {0xa1, 0xc0, 0x93, 0xe7, 0xb5, 0x2d, 0x8f, 0x46}};
+// {8D3B61E2-0A47-4C9F-B25E-7F1C04A9D3B8}
+constexpr IID kBrokerIid = {0x8d3b61e2, 0x0a47, 0x4c9f,
+                            {0xb2, 0x5e, 0x7f, 0x1c, 0x04, 0xa9, 0xd3, 0xb8}};
+
+constexpr char kRegisterExport[] = "DllRegisterServer";
+constexpr char kUnregisterExport[] = "DllUnregisterServer";
+using ServerExport = HRESULT(STDAPICALLTYPE*)();
+
+using BrokerMethod = HRESULT (STDMETHODCALLTYPE IComRegistrationBroker::*)(BSTR);
+
+// A BSTR that cannot be allocated fails as E_OUTOFMEMORY would: its low word, 14.
+constexpr DWORD kNoMemory = ERROR_OUTOFMEMORY;
+
+// The multithreaded apartment for the length of one operation. A thread that already
+// lives in another apartment fails to join and has nothing to leave.
+class ComApartment {
+public:
+    ComApartment() : result_(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+    ~ComApartment() {
+        if (SUCCEEDED(result_)) ::CoUninitialize();
+    }
+    HRESULT result() const { return result_; }
+
+private:
+    HRESULT result_;
+};
+
+DWORD CallServerExport(const std::wstring& dllPath, const char* exportName) {
+    const UniqueModule module(::LoadLibraryW(dllPath.c_str()));
+    if (!module) return ::GetLastError();
+    const FARPROC address = ::GetProcAddress(module.get(), exportName);
+    if (!address) return ::GetLastError();
+    // Through the generic function type, which converts to any other without a warning.
+    const auto serverExport = reinterpret_cast<ServerExport>(reinterpret_cast<void (*)()>(address));
+    return CodeFromHResult(serverExport());
+}
+
+HRESULT CreateBroker(ComPtr<IComRegistrationBroker>& broker) {
+    return ::CoCreateInstance(kBrokerClsid, nullptr, CLSCTX_LOCAL_SERVER, kBrokerIid,
+                              broker.put_void());
+}
+
+DWORD CallBroker(const std::wstring& dllPath, BrokerMethod method) {
+    const ComApartment apartment;
+    if (FAILED(apartment.result())) return CodeFromHResult(apartment.result());
+    ComPtr<IComRegistrationBroker> broker;
+    if (const HRESULT created = CreateBroker(broker); FAILED(created))
+        return CodeFromHResult(created);
+    const UniqueBstr path(::SysAllocString(dllPath.c_str()));
+    if (!path) return kNoMemory;
+    return CodeFromHResult((broker.get()->*method)(path.get()));
+}
+
+}  // namespace
+
+DWORD CodeFromHResult(HRESULT result) {
+    return FAILED(result) ? static_cast<DWORD>(result) & 0xFFFF : ERROR_SUCCESS;
+}
+
+DWORD RegisterComDll(const std::wstring& dllPath) { return CallServerExport(dllPath, kRegisterExport); }
+
+DWORD UnregisterComDll(const std::wstring& dllPath) {
+    return CallServerExport(dllPath, kUnregisterExport);
+}
+
+DWORD RegisterComDllByBroker(const std::wstring& dllPath) {
+    return CallBroker(dllPath, &IComRegistrationBroker::RegisterServer);
+}
+
+DWORD UnregisterComDllByBroker(const std::wstring& dllPath) {
+    return CallBroker(dllPath, &IComRegistrationBroker::UnregisterServer);
+}
+
+DWORD VerifyRegistration(const std::wstring& clsid, bool& registered, bool is64Bit) {
+    registered = false;
+    const ComApartment apartment;
+    if (FAILED(apartment.result())) return CodeFromHResult(apartment.result());
+
+    if (is64Bit) {
+        CLSID classId;
+        if (const HRESULT parsed = ::CLSIDFromString(clsid.c_str(), &classId); FAILED(parsed))
+            return CodeFromHResult(parsed);
+        // A class that COM cannot find is the answer, not a failure.
+        ComPtr<IClassFactory> factory;
+        registered = SUCCEEDED(::CoGetClassObject(classId, CLSCTX_INPROC_SERVER, nullptr,
+                                                  IID_IClassFactory, factory.put_void()));
+        return ERROR_SUCCESS;
+    }
+
+    ComPtr<IComRegistrationBroker> broker;
+    if (const HRESULT created = CreateBroker(broker); FAILED(created))
+        return CodeFromHResult(created);
+    const UniqueBstr text(::SysAllocString(clsid.c_str()));
+    if (!text) return kNoMemory;
+    boolean answer = FALSE;
+    if (const HRESULT asked = broker->IsClassRegistered(text.get(), &answer); FAILED(asked))
+        return CodeFromHResult(asked);
+    registered = answer != FALSE;
+    return ERROR_SUCCESS;
+}
+
+}  // namespace sys::ComRegistration
