@@ -1,0 +1,203 @@
+#include "sys/file_system.h"
+
+#include "sys/handles.h"
+#include "sys/version_info.h"
+
+#include <cstdint>
+#include <cwchar>
+
+namespace sys::FileSystem {
+namespace {
+
+constexpr const wchar_t* kAllEntries = L"*";
+constexpr const wchar_t* kCurrentFolder = L".";
+constexpr const wchar_t* kParentFolder = L"..";
+constexpr const wchar_t* kSetAsideSeparator = L"_";
+// Moving aside never copies: a temporary folder on another volume fails with 17 instead.
+constexpr DWORD kSetAsideMoveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+
+bool IsNotFound(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool IsDotEntry(const wchar_t* name) {
+    return std::wcsncmp(name, kCurrentFolder, MAX_PATH) == 0 ||
+           std::wcsncmp(name, kParentFolder, MAX_PATH) == 0;
+}
+
+bool IsFolder(const WIN32_FIND_DATAW& entry) {
+    return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// GetTickCount read as a signed number: after 2^31 ms of uptime the suffix starts with "-".
+std::wstring TickCountSuffix() {
+    return std::to_wstring(static_cast<std::int32_t>(GetTickCount()));
+}
+
+// 0 when the folder exists afterwards, whether or not this call created it.
+DWORD CreateFolder(const std::wstring& path) {
+    if (CreateDirectoryW(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) return 0;
+    return GetLastError();
+}
+
+// The end of an enumeration: 0 when the folder had no more entries, else what stopped it.
+DWORD EnumerationResult() {
+    const DWORD error = GetLastError();
+    return error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : error;
+}
+
+}  // namespace
+
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
+    return folder + L"\\" + name;
+}
+
+DWORD DoesFileExists(const std::wstring& path, bool& exists) {
+    if (path.empty()) return ERROR_BAD_ARGUMENTS;
+    exists = false;
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        exists = true;
+        return ERROR_SUCCESS;
+    }
+    const DWORD error = GetLastError();
+    return IsNotFound(error) ? ERROR_SUCCESS : error;
+}
+
+DWORD SetAsideLockedFile(const std::wstring& folder, const std::wstring& fileName,
+                         const std::wstring& tempFolder) {
+    const std::wstring target = JoinPath(folder, fileName);
+    const std::wstring suffix = kSetAsideSeparator + TickCountSuffix();
+    std::wstring newName = JoinPath(tempFolder, fileName) + suffix;
+    if (!MoveFileExW(target.c_str(), newName.c_str(), kSetAsideMoveFlags)) {
+        if (GetLastError() != ERROR_NOT_SAME_DEVICE) return GetLastError();
+        newName = target + suffix;
+        if (!MoveFileExW(target.c_str(), newName.c_str(), kSetAsideMoveFlags))
+            return GetLastError();
+    }
+    if (!MoveFileExW(newName.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return GetLastError();
+    return ERROR_SUCCESS;
+}
+
+DWORD ForceCopyFile(const std::wstring& fileName, const std::wstring& sourceFolder,
+                    const std::wstring& destinationFolder, const std::wstring& tempFolder) {
+    const std::wstring source = JoinPath(sourceFolder, fileName);
+    const std::wstring destination = JoinPath(destinationFolder, fileName);
+    if (CopyFileW(source.c_str(), destination.c_str(), FALSE)) return ERROR_SUCCESS;
+    // Only a file in use is set aside; anything else (a read-only file: 5) is a failure.
+    if (GetLastError() != ERROR_SHARING_VIOLATION) return GetLastError();
+    if (DWORD r = SetAsideLockedFile(destinationFolder, fileName, tempFolder)) return r;
+    if (CopyFileW(source.c_str(), destination.c_str(), FALSE)) return ERROR_SUCCESS;
+    return GetLastError();
+}
+
+DWORD CopyFile(const std::wstring& fileName, const std::wstring& sourceFolder,
+               const std::wstring& destinationFolder, const std::wstring& tempFolder,
+               bool compareVersions) {
+    if (fileName.empty() || sourceFolder.empty() || destinationFolder.empty() || tempFolder.empty())
+        return ERROR_BAD_ARGUMENTS;
+
+    bool sourceExists = false;
+    if (DWORD r = DoesFileExists(JoinPath(sourceFolder, fileName), sourceExists)) return r;
+    if (!sourceExists) return ERROR_FILE_NOT_FOUND;
+
+    if (compareVersions) {
+        bool destinationExists = false;
+        if (DWORD r = DoesFileExists(JoinPath(destinationFolder, fileName), destinationExists))
+            return r;
+        // A version that cannot be read is no reason not to copy.
+        bool differs = true;
+        if (destinationExists &&
+            CompareFileVersions(fileName, sourceFolder, destinationFolder, differs) == 0 &&
+            !differs)
+            return ERROR_SUCCESS;
+    }
+    return ForceCopyFile(fileName, sourceFolder, destinationFolder, tempFolder);
+}
+
+DWORD CompareFileVersions(const std::wstring& fileName, const std::wstring& folderA,
+                          const std::wstring& folderB, bool& differs) {
+    differs = true;
+    std::wstring versionA;
+    std::wstring versionB;
+    HRESULT hr = VersionInfo::GetFileVersionString(JoinPath(folderA, fileName), versionA);
+    if (FAILED(hr)) return HRESULT_CODE(hr);
+    hr = VersionInfo::GetFileVersionString(JoinPath(folderB, fileName), versionB);
+    if (FAILED(hr)) return HRESULT_CODE(hr);
+    differs = versionA != versionB;
+    return ERROR_SUCCESS;
+}
+
+DWORD CopyDirectory(const std::wstring& folderName, const std::wstring& sourceParent,
+                    const std::wstring& destinationParent, const std::wstring& tempFolder,
+                    bool compareVersions) {
+    if (folderName.empty() || sourceParent.empty() || destinationParent.empty() ||
+        tempFolder.empty())
+        return ERROR_BAD_ARGUMENTS;
+    const std::wstring destination = JoinPath(destinationParent, folderName);
+    if (DWORD r = CreateFolder(destination)) return r;
+    return CopyDirectoryContents(JoinPath(sourceParent, folderName), destination, tempFolder,
+                                 compareVersions);
+}
+
+DWORD CopyDirectoryContents(const std::wstring& sourceFolder, const std::wstring& destinationFolder,
+                            const std::wstring& tempFolder, bool compareVersions) {
+    WIN32_FIND_DATAW entry;
+    const UniqueFind search(FindFirstFileW(JoinPath(sourceFolder, kAllEntries).c_str(), &entry));
+    if (!search) return GetLastError();
+    do {
+        if (IsDotEntry(entry.cFileName)) continue;
+        const std::wstring name = entry.cFileName;
+        DWORD r = ERROR_SUCCESS;
+        if (IsFolder(entry)) {
+            // Locked files of every depth are set aside flat in the one temporary folder.
+            const std::wstring destination = JoinPath(destinationFolder, name);
+            r = CreateFolder(destination);
+            if (r == ERROR_SUCCESS)
+                r = CopyDirectoryContents(JoinPath(sourceFolder, name), destination, tempFolder,
+                                          compareVersions);
+        } else {
+            r = CopyFile(name, sourceFolder, destinationFolder, tempFolder, compareVersions);
+        }
+        if (r) return r;
+    } while (FindNextFileW(search.get(), &entry));
+    return EnumerationResult();
+}
+
+DWORD DeleteFile(const std::wstring& fileName, const std::wstring& folder,
+                 const std::wstring& tempFolder) {
+    if (fileName.empty() || folder.empty() || tempFolder.empty()) return ERROR_BAD_ARGUMENTS;
+    const std::wstring path = JoinPath(folder, fileName);
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_SUCCESS || IsNotFound(error) ? ERROR_SUCCESS : error;
+    }
+    if (DeleteFileW(path.c_str())) return ERROR_SUCCESS;
+    // In use (32) or read-only (5): out of the way it goes, deleted at the next restart.
+    const DWORD error = GetLastError();
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return error;
+    return SetAsideLockedFile(folder, fileName, tempFolder);
+}
+
+DWORD DeleteDirectory(const std::wstring& folderPath, const std::wstring& tempFolder) {
+    if (folderPath.empty() || tempFolder.empty()) return ERROR_BAD_ARGUMENTS;
+    {
+        WIN32_FIND_DATAW entry;
+        const UniqueFind search(FindFirstFileW(JoinPath(folderPath, kAllEntries).c_str(), &entry));
+        if (!search) return GetLastError();
+        do {
+            if (IsDotEntry(entry.cFileName)) continue;
+            const std::wstring name = entry.cFileName;
+            const DWORD r = IsFolder(entry)
+                                ? DeleteDirectory(JoinPath(folderPath, name), tempFolder)
+                                : DeleteFile(name, folderPath, tempFolder);
+            if (r) return r;
+        } while (FindNextFileW(search.get(), &entry));
+        if (DWORD r = EnumerationResult()) return r;
+    }  // the search is closed before the folder is removed
+    // Not empty: a locked file was set aside beside itself, and the folder stays for it.
+    if (RemoveDirectoryW(folderPath.c_str()) || GetLastError() == ERROR_DIR_NOT_EMPTY)
+        return ERROR_SUCCESS;
+    return GetLastError();
+}
+
+}  // namespace sys::FileSystem
