@@ -90,7 +90,7 @@ TEST_F(ExportedInstaller, SecondInitializeReplacesTheFolder) {
     EXPECT_TRUE(first.entries.empty());
     EXPECT_EQ(second.IndexOf(L"VerifySource failureSourcefile = " + folderB.path() +
                              L"\\Install\\tolvane.dll Error=2"),
-              1);
+              2);
     destroy(installer);
 }
 

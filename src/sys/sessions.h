@@ -1,5 +1,8 @@
-// Terminal-services sessions and the users logged on to them.
+// Terminal-services sessions, the users logged on to them, and acting as such a user.
+// Everything the INI steps need from a logged-on user's identity goes through here.
 #pragma once
+
+#include "sys/handles.h"
 
 #include <windows.h>
 
@@ -12,10 +15,35 @@ struct SessionInfo {
     DWORD SessionId = 0;
     DWORD State = 0;  // WTS_CONNECTSTATE_CLASS; 0 is WTSActive
 };
+constexpr DWORD kSessionActive = 0;
 
 // Every session, whatever its state; falls back to the console session when the
 // enumeration fails.
 DWORD GetLoggedOnSessions(std::vector<SessionInfo>& sessions);
 DWORD GetSessionUserName(DWORD sessionId, std::wstring& domain, std::wstring& userName);
+
+// The primary token of the user logged on to the session (needs the service account).
+DWORD QueryUserToken(DWORD sessionId, UniqueKernelHandle& token);
+
+// The calling thread acts as a user until Revert() or destruction. A thread that cannot
+// return to its own identity must not go on working: Revert() reports that.
+class Impersonation {
+public:
+    Impersonation() = default;
+    Impersonation(Impersonation&& other) noexcept;
+    Impersonation& operator=(Impersonation&& other) noexcept;
+    Impersonation(const Impersonation&) = delete;
+    Impersonation& operator=(const Impersonation&) = delete;
+    ~Impersonation();
+
+    // 0, or the code of RevertToSelf when the thread is still someone else.
+    DWORD Revert();
+
+private:
+    friend DWORD Impersonate(HANDLE token, Impersonation& impersonation);
+    bool active_ = false;
+};
+
+DWORD Impersonate(HANDLE token, Impersonation& impersonation);
 
 }  // namespace sys::Sessions
