@@ -13,13 +13,15 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 agent='C:\Agent\Outlook'
 
+say() { printf '%s\n' "$*"; }
 step() { printf '\n=== %s\n' "$*"; }
 
 request() {
   step "installer-host $1 $agent"
   status=0
-  wine "$bin/installer-host.exe" "$1" "$agent" | tr -d '\r' || status=$?
-  echo "exit code: $status"
+  wine "$bin/installer-host.exe" "$1" "$agent" >"$WINEPREFIX/host.log" || status=$?
+  tr -d '\r' <"$WINEPREFIX/host.log"
+  say "exit code: $status"
   wine "$bin/machine-state.exe" "$agent" | tr -d '\r'
 }
 
@@ -32,16 +34,16 @@ scenario() {
   wineboot -i >/dev/null 2>&1
   wineserver -w
 
-  echo "Outlook install root: HKLM\\SOFTWARE\\Microsoft\\Office\\$2\\Outlook\\InstallRoot (${3}-bit view)"
+  say "Outlook install root: HKLM\\SOFTWARE\\Microsoft\\Office\\$2\\Outlook\\InstallRoot (${3}-bit view)"
   wine reg add "HKLM\\SOFTWARE\\Microsoft\\Office\\$2\\Outlook\\InstallRoot" /v Path /t REG_SZ \
     /d "C:\\Program Files\\Microsoft Office\\$4\\" "/reg:$3" /f >/dev/null
 
   folder="$WINEPREFIX/drive_c/Agent/Outlook"
   mkdir -p "$folder/Install" "$folder/temp"
   cp "$bin/fixtures/v1/tolvane.dll" "$bin/fixtures/v1/tolvane64.dll" "$folder/Install/"
-  echo "Agent folder $agent holds Install\\tolvane.dll and Install\\tolvane64.dll (FileVersion 1.0.0.1)"
+  say "Agent folder $agent holds Install\\tolvane.dll and Install\\tolvane64.dll (FileVersion 1.0.0.1)"
   wine "$bin/fixtures/broker/ComRegistrationBroker.exe" /RegServer
-  echo "Registration broker registered"
+  say "Registration broker registered"
 
   request install
   request repair
