@@ -88,8 +88,11 @@ public:
     DWORD UpdateINILotusExtension(const std::wstring& iniFilePath, const INIFileEntryInfo& entry,
                                   IniOperation operation, const std::wstring& sectionName,
                                   std::vector<std::wstring>& items);
-    DWORD GetUpdateIniValuesIntoFile(const std::wstring& iniFilePath, const INIFileEntryInfo& entry,
-                                     IniOperation operation, const std::wstring& sectionName,
+    // iniFilePath is the long form the file is reached by; recordedPath names the same file
+    // as the profile or the installer config file gave it, the only form the config file knows.
+    DWORD GetUpdateIniValuesIntoFile(const std::wstring& iniFilePath, const std::wstring& recordedPath,
+                                     const INIFileEntryInfo& entry, IniOperation operation,
+                                     const std::wstring& sectionName,
                                      std::vector<std::wstring>& items);
 
     // Installer config file.

@@ -27,11 +27,10 @@ DWORD QueryUserToken(DWORD sessionId, UniqueKernelHandle& token);
 
 // The calling thread acts as a user until Revert() or destruction. A thread that cannot
 // return to its own identity must not go on working: Revert() reports that.
+// Not movable: it stands for the state of the thread that made it.
 class Impersonation {
 public:
     Impersonation() = default;
-    Impersonation(Impersonation&& other) noexcept;
-    Impersonation& operator=(Impersonation&& other) noexcept;
     Impersonation(const Impersonation&) = delete;
     Impersonation& operator=(const Impersonation&) = delete;
     ~Impersonation();
@@ -45,5 +44,9 @@ private:
 };
 
 DWORD Impersonate(HANDLE token, Impersonation& impersonation);
+
+// Whether the calling thread acts as someone other than the process, for example after a
+// RevertToSelf that failed.
+bool IsThreadImpersonating();
 
 }  // namespace sys::Sessions
