@@ -1,5 +1,7 @@
 #include "engine/plugin_installation_manager.h"
 
+#include "sys/sessions.h"
+
 DWORD PluginInstallationManager::Uninstall() {
     const bool isUninstall = true;
     const DWORD r = CleanUp(isUninstall);
@@ -37,7 +39,11 @@ DWORD PluginInstallationManager::CleanUp(bool isUninstall) {
     }
     if (IsINIEntryRequired()) {
         last = RemoveEntryFromINIFile();
-        if (last) fail(L"CleanUp: RemoveFromINIFile failure", last);
+        if (last) {
+            fail(L"CleanUp: RemoveFromINIFile failure", last);
+            // A thread left acting as another user does no further work.
+            if (sys::Sessions::IsThreadImpersonating()) return last;
+        }
     }
     if (IsRegistrySettingRequired()) {
         last = RemoveSettingsFromRegistry();

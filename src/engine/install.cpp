@@ -1,5 +1,7 @@
 #include "engine/plugin_installation_manager.h"
 
+#include "sys/sessions.h"
+
 DWORD PluginInstallationManager::Install() {
     // Locals are kept apart as the procedure names them: a failure after copying has
     // begun rolls back, and a roll back is never an uninstall.
@@ -11,6 +13,7 @@ DWORD PluginInstallationManager::Install() {
 
     const auto fail = [this](const wchar_t* text, DWORD code) {
         Log(kLogError) << text << kErrorSuffix << code;
+        return kResultStepFailed;
     };
     const auto failAndRollBack = [&](const wchar_t* text, DWORD code) {
         fail(text, code);
@@ -22,10 +25,8 @@ DWORD PluginInstallationManager::Install() {
         fail(L"Install: VerifySource failure.", r);
         return kResultSourceMissing;
     }
-    if (DWORD r = GetInstalledApplicationList(appInstallLocationList)) {
-        fail(L"Install: GetInstalledApplicationList failure.", r);
-        return kResultStepFailed;
-    }
+    if (DWORD r = GetInstalledApplicationList(appInstallLocationList))
+        return fail(L"Install: GetInstalledApplicationList failure.", r);
     if (appInstallLocationList.empty()) return kResultNotInstalled;
 
     if (DWORD r = CopyFiles(appInstallLocationList, compareVersions))
@@ -46,7 +47,11 @@ DWORD PluginInstallationManager::Install() {
             CleanUp(isUninstall);
             return kResultNotInstalled;
         }
-        if (r) return failAndRollBack(L"Install: AddEntryToINIFile failure.", r);
+        if (r) {
+            // A thread left acting as another user must not roll back as that user.
+            if (sys::Sessions::IsThreadImpersonating()) return fail(L"Install: AddEntryToINIFile failure.", r);
+            return failAndRollBack(L"Install: AddEntryToINIFile failure.", r);
+        }
     }
 
     const DWORD sectionResult = GetInstallerConfigSectionName(sectionName);

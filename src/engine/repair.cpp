@@ -1,6 +1,7 @@
 #include "engine/plugin_installation_manager.h"
 
 #include "state/installer_config_file.h"
+#include "sys/sessions.h"
 
 #include <algorithm>
 
@@ -70,7 +71,11 @@ DWORD PluginInstallationManager::Repair() {
                              L"returning application not installed error";
             return kResultNotInstalled;
         }
-        if (r) return failAndRollBack(L"Repair: AddEntryToINIFile failure", r);
+        if (r) {
+            // A thread left acting as another user must not roll back as that user.
+            if (sys::Sessions::IsThreadImpersonating()) return fail(L"Repair: AddEntryToINIFile failure", r);
+            return failAndRollBack(L"Repair: AddEntryToINIFile failure", r);
+        }
     }
 
     const DWORD sectionResult = GetInstallerConfigSectionName(sectionName);

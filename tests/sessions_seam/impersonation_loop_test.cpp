@@ -268,4 +268,24 @@ TEST_F(ImpersonationLoop, AFileWhoseRevertFailedIsAbandonedButTheStepGoesOnOnceR
     EXPECT_EQ(logger.entries.back(), (LogEntry{0, L"AddEntryToINIFile End"}));
 }
 
+// The procedures stop too: nothing is rolled back or removed as the user left behind.
+TEST_F(ImpersonationLoop, AThreadStuckAsAUserEndsTheProcedure) {
+    std::filesystem::create_directories(engine.installSourceDir);
+    WriteTextFile(engine.installSourceDir + L"\\addin.txt", "add-in");
+    engine.sourceFiles = {L"addin.txt"};
+    engine.applications = {L"C:\\App"};
+    TheWorld().sessions = {{1}};
+    TheWorld().revertFailures = 1000;
+
+    EXPECT_EQ(engine.Install(), 1u);
+    EXPECT_EQ(logger.entries.back(), (LogEntry{5, L"Install: AddEntryToINIFile failure. Error=5"}));
+    EXPECT_EQ(logger.IndexOf(L"DeleteFiles Start"), -1);
+
+    logger.Clear();
+    EXPECT_EQ(engine.CleanUp(true), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(logger.entries.back(), (LogEntry{5, L"CleanUp: RemoveFromINIFile failure Error=5"}));
+    EXPECT_EQ(engine.Calls(L"GetAllSourceFileWithDestinationPaths"), 0);
+    fake_sessions::Reset();  // the stuck thread is not the fixture's concern
+}
+
 }  // namespace
