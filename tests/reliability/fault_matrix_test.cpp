@@ -130,6 +130,23 @@ TEST_F(InstallFault, DeployedDllInUseWithoutTempFolderFailsAndRollsBack) {
     EXPECT_TRUE(HoldsNothing(machine, pending));
 }
 
+// A folder in the DLL's place: the copy fails, and the roll back removes the folder with
+// the rest, so that the next Install finds the place free.
+TEST_F(InstallFault, FolderWhereTheDllGoesFailsTheCopyAndIsRemoved) {
+    const std::wstring folder = machine.AgentFile(L"tolvane64.dll");
+    std::filesystem::create_directories(folder);
+    WriteTextFile(folder + L"\\notes.txt", "stray");
+    EXPECT_EQ(machine.Run(L"install"), 1u);
+    EXPECT_EQ(Errors(), (Lines{L"CopyFile: failure Error=5", L"Install: CopyFiles failure. Error=5"}));
+    EXPECT_EQ(Infos(), (Lines{L"Install started", kDllMissing, kDllMissing, L"Install: failure Error=1",
+                              L"Install completed"}));
+    EXPECT_TRUE(HoldsNothing(machine, pending));
+
+    machine.logger.Clear();
+    EXPECT_EQ(machine.Run(L"install"), 0u);
+    EXPECT_TRUE(FullyWorking(machine, Bitness::k64));
+}
+
 TEST_F(InstallFault, DllWithoutRegisterExportIsRolledBack) {
     CopyAddin(L"noexport\\tolvane64.dll", machine.agentFolder() + L"\\Install", L"tolvane64.dll");
     EXPECT_EQ(machine.Run(L"install"), 1u);
@@ -334,6 +351,25 @@ TEST_F(RepairFault, OutdatedDllInUseWithoutTempFolderFailsAndRollsBack) {
 
     outlook.Free();
     std::filesystem::create_directory(machine.TempFolder());
+    machine.logger.Clear();
+    EXPECT_EQ(machine.Run(L"repair"), 0u);
+    EXPECT_TRUE(FullyWorking(machine, Bitness::k64));
+}
+
+// The deployed DLL replaced by a folder: the roll back removes the key and the folder, but
+// the class stays registered, with no DLL left to unregister it through, until a Repair
+// succeeds.
+TEST_F(RepairFault, FolderWhereTheDllWasFailsTheCopyAndKeepsTheClass) {
+    const std::wstring folder = machine.AgentFile(L"tolvane64.dll");
+    std::filesystem::remove(folder);
+    std::filesystem::create_directories(folder);
+    EXPECT_EQ(machine.Run(L"repair"), 1u);
+    EXPECT_EQ(Errors(), (Lines{L"CopyFile: failure Error=5", L"Repair: CopyFiles failure Error=5"}));
+    EXPECT_FALSE(PathExists(folder));
+    EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, kAddinKey, KEY_WOW64_64KEY));
+    EXPECT_TRUE(AddinClassExists(KEY_WOW64_64KEY));
+    LeavesATrace("the COM class: its DLL gave way to a folder, so nothing is left to unregister it through");
+
     machine.logger.Clear();
     EXPECT_EQ(machine.Run(L"repair"), 0u);
     EXPECT_TRUE(FullyWorking(machine, Bitness::k64));

@@ -304,6 +304,22 @@ TEST_F(HostileInput, DisabledItemOfAMegabyteOfThe64BitAddinOutlivesTheUninstall)
 
 // ----------------------------------------------------------------------------------- Files
 
+// The folder is copied like a file would be; there is no DLL in it to register, and the
+// roll back removes the copy.
+TEST_F(HostileInput, AddinFileThatIsAFolderIsCopiedThenRolledBack) {
+    const std::wstring source = machine.SourceFile(L"tolvane64.dll");
+    std::filesystem::remove(source);
+    std::filesystem::create_directories(source);
+    WriteTextFile(source + L"\\readme.txt", "not a DLL");
+    EXPECT_EQ(machine.Run(L"install"), 1u);
+    EXPECT_EQ(Errors(), (Lines{L"RegisterCOMServer: Registeration failure Error=126",
+                               L"Install: RegisterCOMServer failure. Error=126"}));
+    EXPECT_EQ(Infos(), (Lines{L"Install started", L"CleanUp: UnRegisterCOMServer failure Error=126",
+                              L"CleanUp: UnRegisterCOMServer failure Error=126", L"Install: failure Error=1",
+                              L"Install completed"}));
+    EXPECT_TRUE(HoldsNothing(machine, pending));
+}
+
 // The roll back cannot unregister a file that is no DLL, so it keeps it; the next Install
 // of a sound DLL replaces it.
 TEST_F(HostileInput, ZeroByteDllIsCopiedThenRefusedByTheLoader) {
