@@ -114,11 +114,7 @@ ScopedBrokenBroker::ScopedBrokenBroker(Fault fault, const std::wstring& scratchF
                              FALSE) != FALSE;
 }
 
-ScopedBrokenBroker::~ScopedBrokenBroker() { Mend(); }
-
-void ScopedBrokenBroker::Mend() {
-    if (mended_) return;
-    mended_ = true;
+ScopedBrokenBroker::~ScopedBrokenBroker() {
     EXPECT_EQ(RegisterBroker(), 0u) << "registering the broker again failed";
 }
 

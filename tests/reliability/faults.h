@@ -8,7 +8,6 @@
 
 #include <windows.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,7 +16,6 @@ class ScopedExclusiveOpen {
 public:
     explicit ScopedExclusiveOpen(const std::wstring& path);
     explicit operator bool() const { return static_cast<bool>(file_); }
-    void Close() { file_.reset(); }
 
 private:
     sys::UniqueFile file_;
@@ -78,9 +76,9 @@ private:
 class ScopedBrokenBroker {
 public:
     enum class Fault {
-        Unregistered,  // its class is not registered at all (340)
+        Unregistered,    // its class is not registered at all
         ProgramMissing,  // registered, but its program is gone
-        Crashing,  // registered, but its program dies as soon as it starts
+        Crashing,        // registered, but its program dies as soon as it starts
     };
     // `scratchFolder` receives the copy of the program that the last two faults break.
     ScopedBrokenBroker(Fault fault, const std::wstring& scratchFolder);
@@ -89,12 +87,9 @@ public:
     ScopedBrokenBroker& operator=(const ScopedBrokenBroker&) = delete;
 
     bool ready() const { return ready_; }
-    // Registers the real broker again now.
-    void Mend();
 
 private:
     bool ready_ = false;
-    bool mended_ = false;
 };
 
 // The command line that COM starts the broker with, as registered; empty when it is not.
