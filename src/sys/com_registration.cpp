@@ -50,7 +50,16 @@ private:
     HRESULT result_;
 };
 
+// A folder in the DLL's place is no module to call. It is answered as the broker answers
+// for the 32-bit DLL, as a DLL that is not there (126), which the removal of a deployment
+// tolerates: the folder is then deleted with the rest instead of blocking the removal.
+bool IsFolder(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 DWORD CallServerExport(const std::wstring& dllPath, const char* exportName) {
+    if (IsFolder(dllPath)) return ERROR_MOD_NOT_FOUND;
     const UniqueModule module(::LoadLibraryW(dllPath.c_str()));
     if (!module) return ::GetLastError();
     const FARPROC address = ::GetProcAddress(module.get(), exportName);
