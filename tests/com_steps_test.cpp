@@ -124,10 +124,9 @@ TEST_F(ComSteps, OnlyTheLastFileDecidesTheResult) {
     ASSERT_EQ(UnregisterBroker(), 0u);
     engine.allComFiles = {{L"tolvane.dll", false}, {L"tolvane64.dll", true}};
     const std::wstring dll32 = CopyAddin(L"v1\\tolvane.dll", dir.path(), L"tolvane.dll");
-    const std::wstring dll64 = dir / L"tolvane64.dll";
+    const std::wstring dll64 = CopyAddin(L"v1\\tolvane64.dll", dir.path(), L"tolvane64.dll");
 
     // The last succeeds: the earlier failure is not reported.
-    CopyAddin(L"v1\\tolvane64.dll", dir.path(), L"tolvane64.dll");
     ASSERT_EQ(sys::ComRegistration::RegisterComDll(dll64), 0u);
     EXPECT_EQ(engine.UnRegisterCOMServer(), 0u);
     EXPECT_EQ(logger.entries, (Lines{{0, L"UnRegisterCOMServer Start"},
@@ -136,14 +135,30 @@ TEST_F(ComSteps, OnlyTheLastFileDecidesTheResult) {
                                      {0, L"UnRegisterCOMServer End"}}));
     EXPECT_FALSE(AddinClassExists(KEY_WOW64_64KEY));
 
-    // Both fail: the last code is the result. A file that is no DLL cannot be loaded.
-    WriteTextFile(dll64, "not a DLL");
+    // Both fail: the last code is the result. A DLL held open without sharing cannot be loaded.
     logger.Clear();
-    EXPECT_EQ(engine.UnRegisterCOMServer(), ERROR_BAD_EXE_FORMAT);
+    HANDLE held = CreateFileW(dll64.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(engine.UnRegisterCOMServer(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    CloseHandle(held);
+    EXPECT_EQ(logger.entries.back(), (LogEntry{5, L"UnRegisterCOMServer: UnRegister failure Error=32"}));
+}
+
+// What no DLL can have registered is not asked about or counts as unregistered: a file that
+// is not there, and one the loader refuses.
+TEST_F(ComSteps, FilesThatCannotHaveRegisteredCountAsUnregistered) {
+    ASSERT_EQ(UnregisterBroker(), 0u);  // would fail with 340 if it were asked
+    engine.allComFiles = {{L"tolvane.dll", false}, {L"tolvane64.dll", true}};
+    const std::wstring dll32 = dir / L"tolvane.dll";
+    const std::wstring dll64 = dir / L"tolvane64.dll";
+    WriteTextFile(dll64, "not a DLL");
+    EXPECT_EQ(engine.UnRegisterCOMServer(), 0u);
     EXPECT_EQ(logger.entries, (Lines{{0, L"UnRegisterCOMServer Start"},
                                      {0, L"UnRegister COM DLL " + dll32},
+                                     {3, L"CleanUp: UnRegisterCOMServer failure Error=126"},
                                      {0, L"UnRegister COM DLL " + dll64},
-                                     {5, L"UnRegisterCOMServer: UnRegister failure Error=193"}}));
+                                     {3, L"CleanUp: UnRegisterCOMServer failure Error=193"},
+                                     {0, L"UnRegisterCOMServer End"}}));
 }
 
 TEST_F(ComSteps, EmptyFileListKeepsTheSlotResult) {

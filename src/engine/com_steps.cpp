@@ -1,15 +1,20 @@
 #include "engine/plugin_installation_manager.h"
 
 #include "sys/com_registration.h"
+#include "sys/file_system.h"
 
 namespace {
 
-// Unregistration codes that mean the file was never registered: the DLL is not there,
-// or its type library was not registered (the low word of TYPE_E_REGISTRYACCESS).
-constexpr DWORD kDllMissing = ERROR_MOD_NOT_FOUND;  // 126
-constexpr DWORD kTypeLibNotRegistered = 0x801C;      // 32796
+// Unregistration codes that mean the file was never registered: the DLL is not there, its
+// type library was not registered (the low word of TYPE_E_REGISTRYACCESS), or it is no DLL
+// the loader accepts, so it cannot have registered itself.
+constexpr DWORD kDllMissing = ERROR_MOD_NOT_FOUND;   // 126
+constexpr DWORD kTypeLibNotRegistered = 0x801C;       // 32796
+constexpr DWORD kNotADll = ERROR_BAD_EXE_FORMAT;      // 193
 
-bool IsAlreadyUnregistered(DWORD code) { return code == kDllMissing || code == kTypeLibNotRegistered; }
+bool IsAlreadyUnregistered(DWORD code) {
+    return code == kDllMissing || code == kTypeLibNotRegistered || code == kNotADll;
+}
 
 // A COM server DLL always lies directly in the deployment folder.
 std::wstring ServerPath(const std::wstring& installDir, const std::wstring& fileName) {
@@ -41,7 +46,8 @@ DWORD PluginInstallationManager::RegisterCOMServer() {
     return ERROR_SUCCESS;
 }
 
-// Every file is attempted; only the last one's outcome decides the result.
+// Every file is attempted; only the last one's outcome decides the result. A file that is
+// not deployed has nothing registered through it and is not asked about.
 DWORD PluginInstallationManager::UnRegisterCOMServer() {
     Log(kLogTrace) << L"UnRegisterCOMServer Start";
     COMServerFileMap files;
@@ -49,10 +55,14 @@ DWORD PluginInstallationManager::UnRegisterCOMServer() {
     for (const auto& [fileName, is64Bit] : files) {
         const std::wstring path = ServerPath(installDir, fileName);
         Log(kLogTrace) << L"UnRegister COM DLL " << path;
-        result = is64Bit ? sys::ComRegistration::UnregisterComDll(path)
-                         : sys::ComRegistration::UnregisterComDllByBroker(path);
-        if (IsAlreadyUnregistered(result)) {
-            Log(kLogInfo) << L"CleanUp: UnRegisterCOMServer failure" << kErrorSuffix << result;
+        bool exists = false;
+        const bool absent = sys::FileSystem::DoesFileExists(path, exists) == ERROR_SUCCESS && !exists;
+        const DWORD code = absent   ? kDllMissing
+                           : is64Bit ? sys::ComRegistration::UnregisterComDll(path)
+                                     : sys::ComRegistration::UnregisterComDllByBroker(path);
+        result = code;
+        if (IsAlreadyUnregistered(code)) {
+            Log(kLogInfo) << L"CleanUp: UnRegisterCOMServer failure" << kErrorSuffix << code;
             result = ERROR_SUCCESS;
         }
     }

@@ -99,8 +99,10 @@ ScopedVolatileKey::~ScopedVolatileKey() {
 }
 
 ScopedBrokenBroker::ScopedBrokenBroker(Fault fault, const std::wstring& scratchFolder) {
+    // A broker still exiting from the test before may hold its registration for a moment.
+    WaitUntilNoBrokerProcess(10000);
     if (fault == Fault::Unregistered) {
-        ready_ = UnregisterBroker() == 0;
+        ready_ = UnregisterBroker() == 0 || UnregisterBroker() == 0;
         return;
     }
     // The copy registers its own path; breaking the copy leaves the build's program alone.
