@@ -14,7 +14,6 @@ namespace {
 constexpr const wchar_t* kEmptyProgram = L"bench-empty.exe";
 constexpr const wchar_t* kScratchName = L"opi-bench";
 constexpr const wchar_t* kProcessorKey = L"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0";
-constexpr int kWarmUpRound = -1;
 constexpr DWORDLONG kMebibyte = 1024 * 1024;
 
 // The multithreaded apartment for the whole run, as an agent that uses COM itself has it.
@@ -101,11 +100,11 @@ void MeasureProcessStart(Report& report, const Plan& plan) {
     report.Say("== Wine's own cost");
     const std::wstring command = L"\"" + Join(ProgramFolder(), kEmptyProgram) + L"\"";
     std::vector<double> seconds;
-    for (int round = kWarmUpRound; round < plan.processStarts; ++round) {
+    for (int round = FirstRound(true); round < plan.processStarts; ++round) {
         DWORD result = 0;
         const double s = SecondsOf([&] { result = RunProgram(command); });
         Expect(report, "empty program", result, 0);
-        if (round != kWarmUpRound) seconds.push_back(s);
+        if (IsTimed(round)) seconds.push_back(s);
     }
     report.AddMilliseconds("wine.process-start", seconds, "CreateProcessW of an empty program until it has ended");
 }

@@ -8,6 +8,9 @@
 struct Size {
     size_t count;
     int repeats;
+    // An untimed round first, so that first loads and cold caches are not in the figures;
+    // a size measured once is too large to pay it.
+    bool warmUp() const { return repeats > 1; }
 };
 
 struct Plan {
@@ -15,10 +18,16 @@ struct Plan {
     int processStarts = 0;
     int requestRepeats = 0;   // requests against the floor, and their steps
     std::vector<Size> hives;  // user hives added to the prefix's own; 0 is the base line
+    std::vector<Size> uninstallHives;  // the same for Uninstall, whose broker costs Wine a second
     std::vector<Size> files;
     std::vector<Size> iniItems;
     std::vector<Size> iniValueLengths;  // characters
 };
+
+// Rounds run from FirstRound to repeats - 1; round -1, where there is one, is the untimed
+// warm-up.
+inline int FirstRound(bool warmUp) { return warmUp ? -1 : 0; }
+inline bool IsTimed(int round) { return round >= 0; }
 
 Plan FullPlan();
 Plan QuickPlan();

@@ -155,6 +155,18 @@ bool Report::WriteJson(const std::wstring& path,
     return static_cast<bool>(out);
 }
 
+void CheckFlat(Report& report, const std::string& target, const std::vector<const Figure*>& bySize,
+               double limit) {
+    if (bySize.size() < 2) return;
+    const Figure& largest = *bySize.back();
+    const Figure* lowest = bySize.front();
+    for (size_t i = 1; i + 1 < bySize.size(); ++i)
+        if (bySize[i]->Median() < lowest->Median()) lowest = bySize[i];
+    report.Check({target, Format("%s %.3f %s vs %s %.3f", largest.id.c_str(), largest.Median(), largest.unit.c_str(),
+                                 lowest->id.c_str(), lowest->Median()),
+                  largest.Median() / lowest->Median(), limit});
+}
+
 std::string Format(const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);

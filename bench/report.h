@@ -73,4 +73,9 @@ private:
     std::vector<std::string> lines_;
 };
 
+// Per-item cost flat with size: the largest size's median against the lowest median of
+// the smaller sizes (small sizes carry fixed costs, so the first size alone would hide growth).
+void CheckFlat(Report& report, const std::string& target, const std::vector<const Figure*>& bySize,
+               double limit);
+
 std::string Format(const char* format, ...);

@@ -14,9 +14,9 @@ constexpr double kFloorLimit = 1.5;     // library / floor, Install and Uninstal
 constexpr double kRepairLimit = 1.0;    // Repair that finds nothing / Install
 constexpr double kFlatLimit = 1.5;      // per-hive cost, largest size / smallest
 constexpr double kMicroseconds = 1e6;
+constexpr double kMilliseconds = 1e3;
 // The first round of each measurement is not timed: the first load of a DLL, of COM and
 // of the registry keys is not what an agent pays at every request.
-constexpr int kWarmUpRound = -1;
 
 // Times of named steps over the repetitions, in the order first seen.
 class StepTimes {
@@ -53,33 +53,24 @@ void SayLines(Report& report, const char* request, const CountingLogger& logger,
                       requests ? logger.lines / static_cast<size_t>(requests) : 0));
 }
 
-// Per hive: the request's time less the median of the machine without added hives.
+// Per hive: the time less the median of the same work without added hives.
 const Figure& AddPerHive(Report& report, const std::string& id, size_t hives,
-                         const std::vector<double>& seconds, double baseSeconds) {
-    Figure figure{id, "us/hive", {}, "request time less the median without added hives, per hive"};
+                         const std::vector<double>& seconds, double baseSeconds, const char* note) {
+    Figure figure{id, "us/hive", {}, note};
     for (const double s : seconds)
         figure.values.push_back((s - baseSeconds) * kMicroseconds / static_cast<double>(hives));
     return report.Add(std::move(figure));
 }
 
-void CheckFlatPerHive(Report& report, const std::string& target, const std::vector<const Figure*>& perHive) {
-    if (perHive.size() < 2) return;
-    const Figure& smallest = *perHive.front();
-    const Figure& largest = *perHive.back();
-    report.Check({target, Format("%s %.1f us/hive vs %s %.1f us/hive", largest.id.c_str(), largest.Median(),
-                                 smallest.id.c_str(), smallest.Median()),
-                  largest.Median() / smallest.Median(), kFlatLimit});
-}
-
-// Runs `request` on the machine with `hives.size()` added hives, `repeats` times; before
-// each, `prepare` (not timed) and Outlook's load-time records of every hive.
+// One request with `hives` added; before each round, not timed, Outlook's load-time
+// records of every hive (the request deletes them) and `prepare`.
 template <typename Prepare>
-std::vector<double> TimeWithHives(Report& report, const InstallerLibrary& library, const OutlookMachine& machine,
-                                  const UserHives& hives, int repeats, Request request, DWORD expected,
-                                  const char* what, Prepare&& prepare) {
+std::vector<double> TimeRequest(Report& report, const InstallerLibrary& library, const OutlookMachine& machine,
+                                const UserHives& hives, const Size& size, Request request, DWORD expected,
+                                const char* what, Prepare&& prepare) {
     std::vector<double> seconds;
     CountingLogger logger;
-    for (int round = kWarmUpRound; round < repeats; ++round) {
+    for (int round = FirstRound(size.warmUp()); round < size.repeats; ++round) {
         if (!hives.RestoreLoadTimes()) report.Say("WARNING could not restore the load-time records");
         prepare();
         logger.lines = 0;
@@ -87,10 +78,64 @@ std::vector<double> TimeWithHives(Report& report, const InstallerLibrary& librar
         const double s = SecondsOf([&] { result = library.Run(request, machine.agentFolder(), logger); });
         Expect(report, what, result, expected);
         WaitUntilBrokerEnded();
-        if (round != kWarmUpRound) seconds.push_back(s);
+        if (IsTimed(round)) seconds.push_back(s);
     }
     SayLines(report, what, logger, 1);
     return seconds;
+}
+
+// EnablePlugin alone, the one step of Repair and Uninstall that visits every hive: as
+// Repair calls it (after detection, 64-bit view, nothing removed) or as Uninstall does
+// (a fresh object, 32-bit view, disabled entries removed).
+std::vector<double> TimeEnablePlugin(Report& report, const OutlookMachine& machine, const UserHives& hives,
+                                     const Size& size, bool asUninstall) {
+    std::vector<double> seconds;
+    CountingLogger logger;
+    for (int round = FirstRound(size.warmUp()); round < size.repeats; ++round) {
+        if (!hives.RestoreLoadTimes()) report.Say("WARNING could not restore the load-time records");
+        OutlookPluginInstallationManager engine;
+        engine.Initialize(machine.agentFolder(), &logger);
+        ApplicationPathList applications;
+        if (!asUninstall) engine.GetInstalledApplicationList(applications);
+        bool enabled = true;
+        DWORD result = 0;
+        const double s = SecondsOf([&] { result = engine.EnablePlugin(applications, asUninstall, enabled); });
+        Expect(report, "EnablePlugin", result, 0);
+        if (IsTimed(round)) seconds.push_back(s);
+    }
+    return seconds;
+}
+
+// The request and its EnablePlugin with more and more hives. The per-hive target is read
+// from EnablePlugin: at one hive the request's own spread is larger than a hive's cost.
+template <typename Prepare>
+void MeasureWithHives(Report& report, const std::vector<Size>& sizes, const InstallerLibrary& library,
+                      const OutlookMachine& machine, Request request, DWORD expected, const char* what,
+                      const std::string& name, Prepare&& prepare) {
+    UserHives hives;
+    double requestBase = 0;
+    double enableBase = 0;
+    std::vector<const Figure*> perHive;
+    const bool asUninstall = request == Request::kUninstall;
+    for (const Size& size : sizes) {
+        if (!hives.GrowTo(size.count)) report.Say("WARNING could not create the user hives");
+        const std::vector<double> requestSeconds =
+            TimeRequest(report, library, machine, hives, size, request, expected, what, prepare);
+        const std::vector<double> enableSeconds = TimeEnablePlugin(report, machine, hives, size, asUninstall);
+        const std::string prefix = Format("users.%s.%zu-hives", name.c_str(), size.count);
+        const Figure& requestFigure = report.AddMilliseconds(prefix, requestSeconds);
+        const Figure& enableFigure = report.AddMilliseconds(prefix + ".EnablePlugin", enableSeconds);
+        if (size.count == 0) {
+            requestBase = requestFigure.Median() / kMilliseconds;
+            enableBase = enableFigure.Median() / kMilliseconds;
+            continue;
+        }
+        AddPerHive(report, prefix + ".per-hive-of-request", size.count, requestSeconds, requestBase,
+                   "request time less its median without added hives, per hive");
+        perHive.push_back(&AddPerHive(report, prefix + ".per-hive", size.count, enableSeconds, enableBase,
+                                      "EnablePlugin time less its median without added hives, per hive"));
+    }
+    CheckFlat(report, std::string(what) + " per hive flat", perHive, kFlatLimit);
 }
 
 }  // namespace
@@ -105,8 +150,8 @@ void MeasureAgainstFloor(Report& report, const Plan& plan, const InstallerLibrar
     std::vector<double> floorInstall, floorUninstall, install, repairDeleted, uninstall;
     CountingLogger installLog, repairLog, uninstallLog;
     const std::wstring& agent = machine.agentFolder();
-    for (int round = kWarmUpRound; round < plan.requestRepeats; ++round) {
-        const bool timed = round != kWarmUpRound;
+    for (int round = FirstRound(true); round < plan.requestRepeats; ++round) {
+        const bool timed = IsTimed(round);
         const auto time = [&](std::vector<double>& into, const char* what, DWORD expected, auto&& action) {
             DWORD result = 0;
             const double s = SecondsOf([&] { result = action(); });
@@ -146,8 +191,8 @@ void MeasureInstallSteps(Report& report, const Plan& plan, const OutlookMachine&
     StepTimes uninstallSteps(report, "steps.uninstall.");
     CountingLogger logger;
     const std::wstring& agent = machine.agentFolder();
-    for (int round = kWarmUpRound; round < plan.requestRepeats; ++round) {
-        const bool timed = round != kWarmUpRound;
+    for (int round = FirstRound(true); round < plan.requestRepeats; ++round) {
+        const bool timed = IsTimed(round);
         {
             OutlookPluginInstallationManager engine;
             engine.Initialize(agent, &logger);
@@ -168,43 +213,44 @@ void MeasureInstallSteps(Report& report, const Plan& plan, const OutlookMachine&
             uninstallSteps.Time(timed, "EnablePlugin", 0, [&] { return engine.EnablePlugin(none, true, enabled); });
             uninstallSteps.Time(timed, "RemoveSettingsFromRegistry", 0,
                                 [&] { return engine.RemoveSettingsFromRegistry(); });
+            // The two halves of UnRegisterCOMServer on their own: the broker asked about the
+            // 32-bit DLL, which a 64-bit deployment does not have, and the 64-bit DLL's own export.
+            uninstallSteps.Time(timed, "broker-unregister-of-absent-dll", kDllMissing, [&] {
+                return sys::ComRegistration::UnregisterComDllByBroker(Join(agent, L"tolvane.dll"));
+            });
+            WaitUntilBrokerEnded();
+            uninstallSteps.Time(timed, "in-process-unregister", 0,
+                                [&] { return sys::ComRegistration::UnregisterComDll(machine.DeployedAddin()); });
             uninstallSteps.Time(timed, "UnRegisterCOMServer", 0, [&] { return engine.UnRegisterCOMServer(); });
             WaitUntilBrokerEnded();
             uninstallSteps.Time(timed, "DeleteFiles", 0, [&] { return engine.DeleteFiles(none); });
             uninstallSteps.Time(timed, "CleanUpInstallerConfigFile", 0,
                                 [&] { return engine.CleanUpInstallerConfigFile(); });
-            // The part of UnRegisterCOMServer that asks the broker about the 32-bit DLL,
-            // which a 64-bit deployment does not have.
-            uninstallSteps.Time(timed, "broker-unregister-of-absent-dll", kDllMissing, [&] {
-                return sys::ComRegistration::UnregisterComDllByBroker(Join(agent, L"tolvane.dll"));
-            });
         }
         WaitUntilBrokerEnded();
     }
     installSteps.AddFigures();
     uninstallSteps.AddFigures();
+
+    // What Uninstall costs without the broker's activation, which Wine makes a second long.
+    double withoutBroker = 0;
+    for (const char* step : {"EnablePlugin", "RemoveSettingsFromRegistry", "in-process-unregister", "DeleteFiles",
+                             "CleanUpInstallerConfigFile"})
+        withoutBroker += report.MedianOf(std::string("steps.uninstall.") + step);
+    const double floorMs = report.MedianOf("request.uninstall.floor");
+    if (floorMs > 0)
+        report.Say(Format("  Uninstall without the broker (sum of its other steps' medians): %.2f ms, %.2f x floor",
+                          withoutBroker, withoutBroker / floorMs));
 }
 
 void MeasureUninstallWithUsers(Report& report, const Plan& plan, const InstallerLibrary& library,
                                const OutlookMachine& machine) {
     report.Say("== Uninstall with user hives (" + HiveLine() + " besides)");
-    UserHives hives;
-    double baseSeconds = 0;
-    std::vector<const Figure*> perHive;
     CountingLogger installLog;
-    for (const Size& size : plan.hives) {
-        if (!hives.GrowTo(size.count)) report.Say("WARNING could not create the user hives");
-        const std::vector<double> seconds = TimeWithHives(
-            report, library, machine, hives, size.repeats, Request::kUninstall, 0, "Uninstall",
-            [&] { Expect(report, "Install", library.Run(Request::kInstall, machine.agentFolder(), installLog), 0); });
-        const Figure& request = report.AddMilliseconds(Format("users.uninstall.%zu-hives", size.count), seconds);
-        if (size.count == 0)
-            baseSeconds = request.Median() / 1e3;
-        else
-            perHive.push_back(&AddPerHive(report, Format("users.uninstall.%zu-hives.per-hive", size.count),
-                                          size.count, seconds, baseSeconds));
-    }
-    CheckFlatPerHive(report, "Uninstall per hive flat", perHive);
+    MeasureWithHives(report, plan.uninstallHives, library, machine, Request::kUninstall, 0, "Uninstall", "uninstall",
+                     [&] {
+                         Expect(report, "Install", library.Run(Request::kInstall, machine.agentFolder(), installLog), 0);
+                     });
 }
 
 void MeasureRepairNothing(Report& report, const Plan& plan, const InstallerLibrary& library,
@@ -215,12 +261,12 @@ void MeasureRepairNothing(Report& report, const Plan& plan, const InstallerLibra
     Expect(report, "Install", library.Run(Request::kInstall, agent, logger), 0);
 
     StepTimes repairSteps(report, "steps.repair-nothing.");
-    for (int round = kWarmUpRound; round < plan.requestRepeats; ++round) {
+    for (int round = FirstRound(true); round < plan.requestRepeats; ++round) {
         OutlookPluginInstallationManager engine;
         engine.Initialize(agent, &logger);
         ApplicationPathList applications;
         bool flag = true;
-        const bool timed = round != kWarmUpRound;
+        const bool timed = IsTimed(round);
         repairSteps.Time(timed, "VerifySource", 0, [&] { return engine.VerifySource(); });
         repairSteps.Time(timed, "GetInstalledApplicationList", 0,
                          [&] { return engine.GetInstalledApplicationList(applications); });
@@ -233,26 +279,22 @@ void MeasureRepairNothing(Report& report, const Plan& plan, const InstallerLibra
     }
     repairSteps.AddFigures();
 
-    UserHives hives;
-    double baseSeconds = 0;
-    std::vector<const Figure*> perHive;
-    for (const Size& size : plan.hives) {
-        if (!hives.GrowTo(size.count)) report.Say("WARNING could not create the user hives");
-        const std::vector<double> seconds = TimeWithHives(report, library, machine, hives, size.repeats,
-                                                          Request::kRepair, kNothingToRepair, "Repair", [] {});
-        const Figure& request = report.AddMilliseconds(Format("users.repair-nothing.%zu-hives", size.count), seconds);
-        if (size.count == 0) {
-            baseSeconds = request.Median() / 1e3;
-            const double install = report.MedianOf("request.install.library");
-            if (install > 0)
-                report.Check({"Repair (nothing) <= Install",
-                              Format("%.2f ms vs Install %.2f ms", request.Median(), install),
-                              request.Median() / install, kRepairLimit});
-        } else {
-            perHive.push_back(&AddPerHive(report, Format("users.repair-nothing.%zu-hives.per-hive", size.count),
-                                          size.count, seconds, baseSeconds));
+    const Figure& repair = report.AddMilliseconds("request.repair-nothing.library", [&] {
+        std::vector<double> seconds;
+        for (int round = FirstRound(true); round < plan.requestRepeats; ++round) {
+            DWORD result = 0;
+            const double s = SecondsOf([&] { result = library.Run(Request::kRepair, agent, logger); });
+            Expect(report, "Repair", result, kNothingToRepair);
+            if (IsTimed(round)) seconds.push_back(s);
         }
-    }
-    CheckFlatPerHive(report, "Repair (nothing) per hive flat", perHive);
+        return seconds;
+    }(), "everything in place: result 6");
+    const double install = report.MedianOf("request.install.library");
+    if (install > 0)
+        report.Check({"Repair (nothing) <= Install", Format("%.2f ms vs Install %.2f ms", repair.Median(), install),
+                      repair.Median() / install, kRepairLimit});
+
+    MeasureWithHives(report, plan.hives, library, machine, Request::kRepair, kNothingToRepair, "Repair (nothing)",
+                     "repair-nothing", [] {});
     Expect(report, "Uninstall", library.Run(Request::kUninstall, agent, logger), 0);
 }
