@@ -39,12 +39,14 @@ struct Figure {
     double Max() const { return Quantile(1.0); }
 };
 
-// A target of the issue, checked against the figures: measured / limit must stay <= 1.
+// A target of the issue, checked on the medians: met when value <= limit. The same ratio
+// of the minima is shown beside it: on a shared machine it is the least disturbed reading.
 struct TargetCheck {
     std::string target;
     std::string measured;
     double value;
     double limit;
+    double ofMinima;
     bool met() const { return value <= limit; }
 };
 
