@@ -1,0 +1,28 @@
+// The benchmark's sections, in the order the run takes them. Each adds its figures and
+// the targets it can check to the report.
+#pragma once
+
+#include "machine.h"
+#include "plan.h"
+#include "report.h"
+
+// A result other than the one the scenario must give: said, never asserted.
+void Expect(Report& report, const char* what, DWORD got, DWORD expected);
+
+// Install and Uninstall beside the floor, Repair after the deployed DLL was deleted.
+void MeasureAgainstFloor(Report& report, const Plan& plan, const InstallerLibrary& library,
+                         const OutlookMachine& machine);
+// The steps of Install and Uninstall, one by one, through the engine itself.
+void MeasureInstallSteps(Report& report, const Plan& plan, const OutlookMachine& machine);
+// Uninstall with more and more user hives.
+void MeasureUninstallWithUsers(Report& report, const Plan& plan, const InstallerLibrary& library,
+                               const OutlookMachine& machine);
+// Repair that finds nothing, its steps, and the same with more and more user hives. It
+// keeps the add-in DLL loaded in this process (COM's in-process class lookup of an
+// apartment class does), so it runs after every section that deletes that DLL.
+void MeasureRepairNothing(Report& report, const Plan& plan, const InstallerLibrary& library,
+                          const OutlookMachine& machine);
+// CopyFiles, VerifyIfFilesExists and DeleteFiles of a profile that deploys one folder.
+void MeasureFiles(Report& report, const Plan& plan, const std::wstring& root);
+// The INI module on list values and long values.
+void MeasureIni(Report& report, const Plan& plan, const std::wstring& root);
