@@ -1,5 +1,6 @@
 // Whole requests through the exported DLL on a simulated machine: the exact transcript of
 // an install, what each request leaves on the machine, and roll backs of real failures.
+#include "file_fixtures.h"
 #include "simulated_machine.h"
 
 #include <gtest/gtest.h>
@@ -80,7 +81,7 @@ TEST(EndToEnd, InstallOn64BitOutlook2013LogsTheExpectedTranscriptAndUninstallLea
     EXPECT_EQ(machine.Run(L"uninstall"), 0u);
     EXPECT_TRUE(machine.logger.TextsAt(5).empty());
     EXPECT_TRUE(machine.HoldsNothingOfTheAddin());
-    EXPECT_TRUE(FilesIn(machine.TempFolder()).empty());
+    EXPECT_TRUE(FolderEntries(machine.TempFolder()).empty());
 }
 
 TEST(EndToEnd, InstallOn32BitOutlook2010RegistersThroughTheBrokerAndUninstallLeavesNothing) {

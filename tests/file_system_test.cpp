@@ -121,7 +121,7 @@ TEST_F(FileSystem, DeletingALoadedDllSetsItAside) {
 }
 
 TEST_F(FileSystem, ATemporaryFolderOnAnotherVolumeSetsTheFileAsideBesideItself) {
-    const ScopedFolder otherVolume(kOtherVolumeParent);
+    const ScopedTempDir otherVolume(kOtherVolumeParent);
     if (!otherVolume.created()) GTEST_SKIP() << "no folder on another volume";
     PendingRenames pending;
     ASSERT_TRUE(CopyFixture(kNewDll, source + L"\\" + kDll));
@@ -271,8 +271,8 @@ TEST_F(FileSystem, CompareFileVersionsComparesTheTextsOrPassesTheReadFailureOn) 
         {L"version\\short_translation.dll", kOldDll, 0x4005, true},  // E_FAIL's low bits
     };
     for (const Case& c : cases) {
-        const ScopedFolder a(root.path());
-        const ScopedFolder b(root.path());
+        const ScopedTempDir a(root.path());
+        const ScopedTempDir b(root.path());
         ASSERT_TRUE(CopyFixture(c.fixtureA, a / L"x.dll"));
         if (c.fixtureB) {
             ASSERT_TRUE(CopyFixture(c.fixtureB, b / L"x.dll"));
@@ -338,7 +338,7 @@ TEST_F(FileSystem, DeleteDirectoryRemovesTreesAndEmptyFolders) {
 }
 
 TEST_F(FileSystem, DeleteDirectoryLeavesTheFolderForAFileSetAsideBesideItself) {
-    const ScopedFolder otherVolume(kOtherVolumeParent);
+    const ScopedTempDir otherVolume(kOtherVolumeParent);
     if (!otherVolume.created()) GTEST_SKIP() << "no folder on another volume";
     PendingRenames pending;
     const std::wstring folder = destination + L"\\bin";

@@ -1,5 +1,6 @@
 // Repair through the exported DLL on a simulated 64-bit Outlook 2013: what it finds and
 // what it lays down again.
+#include "file_fixtures.h"
 #include "simulated_machine.h"
 #include "sys/version_info.h"
 
@@ -125,7 +126,7 @@ TEST_F(RepairEndToEnd, DllHeldLoadedIsReplacedThroughTheSetAside) {
     ASSERT_NE(held, nullptr);
     CopyAddin(L"v2\\tolvane64.dll", machine.agentFolder() + L"\\Install", L"tolvane64.dll");
     EXPECT_EQ(machine.Run(L"repair"), 0u);
-    const std::vector<std::wstring> setAside = FilesIn(machine.TempFolder());
+    const std::vector<std::wstring> setAside = FolderEntries(machine.TempFolder());
     ASSERT_EQ(setAside.size(), 1u);
     EXPECT_EQ(setAside[0].rfind(L"tolvane64.dll_", 0), 0u);
     // While the old module is loaded, its path still answers with the old resources.

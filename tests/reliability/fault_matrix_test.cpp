@@ -7,6 +7,7 @@
 // DllRegisterServer and a volatile add-ins key on Install, and a loaded DLL on Repair.)
 #include "faults.h"
 #include "figures.h"
+#include "file_fixtures.h"
 #include "machine_state.h"
 #include "sys/handles.h"
 #include "user_hives.h"
@@ -102,7 +103,7 @@ TEST_F(InstallFault, DeployedDllInUseIsSetAsideAndReplaced) {
     ASSERT_TRUE(outlook);
     EXPECT_EQ(machine.Run(L"install"), 0u);
     EXPECT_TRUE(Errors().empty());
-    const Lines setAside = FilesIn(machine.TempFolder());
+    const Lines setAside = FolderEntries(machine.TempFolder());
     ASSERT_EQ(setAside.size(), 1u);
     EXPECT_TRUE(pending.ScheduledForDeletion(machine.TempFolder() + L"\\" + setAside[0]));
     outlook.Free();
@@ -481,7 +482,7 @@ TEST_F(UninstallFault, DllInUseIsSetAsideForDeletionAtRestart) {
     ASSERT_TRUE(outlook);
     EXPECT_EQ(machine.Run(L"uninstall"), 0u);
     EXPECT_TRUE(Errors().empty());
-    EXPECT_EQ(FilesIn(machine.TempFolder()).size(), 1u);
+    EXPECT_EQ(FolderEntries(machine.TempFolder()).size(), 1u);
     EXPECT_TRUE(HoldsNothing(machine, pending));
 }
 

@@ -1,6 +1,7 @@
 // Requests repeated and in unusual order: each leaves the add-in either fully working or
 // not there at all, and says so with its result.
 #include "figures.h"
+#include "file_fixtures.h"
 #include "machine_state.h"
 #include "sys/version_info.h"
 
@@ -38,7 +39,7 @@ TEST_F(RepeatsAndOrder, InstallTwiceLeavesOneWorkingDeployment) {
     machine.logger.Clear();
     EXPECT_EQ(machine.Run(L"install"), 0u);
     EXPECT_TRUE(Errors().empty());
-    EXPECT_TRUE(FilesIn(machine.TempFolder()).empty());
+    EXPECT_TRUE(FolderEntries(machine.TempFolder()).empty());
     EXPECT_TRUE(FullyWorking(machine, Bitness::k64));
 }
 

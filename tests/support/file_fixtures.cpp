@@ -4,7 +4,6 @@
 #include "sys/handles.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
 
@@ -16,22 +15,6 @@ constexpr const wchar_t* kPendingRenamesValue = L"PendingFileRenameOperations";
 constexpr const wchar_t* kNtPathPrefix = L"\\??\\";
 
 }  // namespace
-
-ScopedFolder::ScopedFolder(const std::wstring& parent) {
-    static std::atomic<unsigned> counter{0};
-    path_ = parent + L"\\opi-folder-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(counter++) + L"-" + std::to_wstring(GetTickCount());
-    created_ = CreateDirectoryW(path_.c_str(), nullptr) != FALSE;
-}
-
-ScopedFolder::~ScopedFolder() {
-    if (!created_) return;
-    std::error_code ignored;
-    for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
-         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored))
-        SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
-    std::filesystem::remove_all(path_, ignored);
-}
 
 bool CopyFixture(const std::wstring& fixture, const std::wstring& destination) {
     return CopyFileW(FixturePath(fixture).c_str(), destination.c_str(), FALSE) != FALSE;

@@ -1,4 +1,4 @@
-// Fixtures for tests on real files: a folder anywhere (another volume included), copies
+// Fixtures for tests on real files: copies
 // of the built fixture DLLs, and the restart-time deletions that Windows has been asked for.
 #pragma once
 
@@ -6,23 +6,6 @@
 
 #include <string>
 #include <vector>
-
-// A fresh folder inside `parent`, removed with everything in it.
-class ScopedFolder {
-public:
-    explicit ScopedFolder(const std::wstring& parent);
-    ~ScopedFolder();
-    ScopedFolder(const ScopedFolder&) = delete;
-    ScopedFolder& operator=(const ScopedFolder&) = delete;
-
-    const std::wstring& path() const { return path_; }
-    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
-    bool created() const { return created_; }
-
-private:
-    std::wstring path_;
-    bool created_ = false;
-};
 
 // Z: is Wine's view of the Linux root; /dev/shm there is a tmpfs, another volume than C:.
 inline constexpr const wchar_t* kOtherVolumeParent = L"Z:\\dev\\shm";

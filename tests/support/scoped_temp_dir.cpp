@@ -7,18 +7,29 @@
 #include <fstream>
 #include <iterator>
 
-ScopedTempDir::ScopedTempDir() {
-    static std::atomic<unsigned> counter{0};
+namespace {
+
+std::wstring TempFolder() {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     std::wstring base(temp);
     if (!base.empty() && base.back() == L'\\') base.pop_back();
-    path_ = base + L"\\opi-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+    return base;
+}
+
+}  // namespace
+
+ScopedTempDir::ScopedTempDir() : ScopedTempDir(TempFolder()) {}
+
+ScopedTempDir::ScopedTempDir(const std::wstring& parent) {
+    static std::atomic<unsigned> counter{0};
+    path_ = parent + L"\\opi-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
             std::to_wstring(counter++) + L"-" + std::to_wstring(GetTickCount());
-    std::filesystem::create_directories(path_);
+    created_ = CreateDirectoryW(path_.c_str(), nullptr) != FALSE;
 }
 
 ScopedTempDir::~ScopedTempDir() {
+    if (!created_) return;
     std::error_code ignored;
     // Files set aside as read-only would block the removal.
     for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);

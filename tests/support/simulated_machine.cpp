@@ -62,11 +62,3 @@ bool SimulatedMachine::HoldsNothingOfTheAddin() const {
            !RawKeyExists(HKEY_LOCAL_MACHINE, kAddinKey, KEY_WOW64_64KEY) &&
            !AddinClassExists(KEY_WOW64_32KEY) && !AddinClassExists(KEY_WOW64_64KEY);
 }
-
-std::vector<std::wstring> FilesIn(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
-        names.push_back(entry.path().filename().wstring());
-    return names;
-}

@@ -64,6 +64,3 @@ private:
     std::unique_ptr<ScopedRegistryKey> installRoot_;
     ExportedLibrary library_;
 };
-
-// The files in a folder, by name.
-std::vector<std::wstring> FilesIn(const std::wstring& folder);
