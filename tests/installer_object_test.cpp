@@ -2,6 +2,7 @@
 #include "installer/outlook_plugin_installer_impl.h"
 #include "recording_logger.h"
 #include "scoped_temp_dir.h"
+#include "simulated_machine.h"
 #include "test_profile.h"
 
 #include <gtest/gtest.h>
@@ -12,23 +13,10 @@ namespace {
 
 class ExportedInstaller : public ::testing::Test {
 protected:
-    void SetUp() override {
-        library = LoadLibraryW((ProgramFolder() + L"\\OutlookPluginInstaller.dll").c_str());
-        ASSERT_NE(library, nullptr) << GetLastError();
-        create = reinterpret_cast<PluginInstaller* (*)()>(
-            reinterpret_cast<void*>(GetProcAddress(library, "CreatePluginInstaller")));
-        destroy = reinterpret_cast<void (*)(PluginInstaller*)>(
-            reinterpret_cast<void*>(GetProcAddress(library, "DeletePluginInstaller")));
-        ASSERT_NE(create, nullptr);
-        ASSERT_NE(destroy, nullptr);
-    }
-    void TearDown() override {
-        if (library) FreeLibrary(library);
-    }
+    PluginInstaller* create() const { return library.Create(); }
+    void destroy(PluginInstaller* installer) const { library.Delete(installer); }
 
-    HMODULE library = nullptr;
-    PluginInstaller* (*create)() = nullptr;
-    void (*destroy)(PluginInstaller*) = nullptr;
+    ExportedLibrary library;
 };
 
 TEST_F(ExportedInstaller, DeleteAcceptsNullAndUninitialisedObjects) {
