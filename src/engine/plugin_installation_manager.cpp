@@ -21,3 +21,15 @@ DWORD PluginInstallationManager::GetAllFileNamesForCOMRegistration(COMServerFile
 }
 
 bool PluginInstallationManager::Is64BitApplication() { return false; }
+
+DWORD PluginInstallationManager::ReportFailure(const wchar_t* text, DWORD code) {
+    Log(kLogError) << text << kErrorSuffix << code;
+    return kResultStepFailed;
+}
+
+DWORD PluginInstallationManager::ReportFailureAndRollBack(const wchar_t* text, DWORD code) {
+    ReportFailure(text, code);
+    const bool isUninstall = false;
+    CleanUp(isUninstall);
+    return kResultStepFailed;
+}

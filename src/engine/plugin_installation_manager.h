@@ -109,6 +109,10 @@ public:
 
 protected:
     LogLine Log(int level) const { return LogLine(logger, level); }
+    // A procedure's summary line for the step that failed; the procedure's result 1.
+    DWORD ReportFailure(const wchar_t* text, DWORD code);
+    // The same, then CleanUp of what the procedure laid down (a roll back, not an uninstall).
+    DWORD ReportFailureAndRollBack(const wchar_t* text, DWORD code);
 
     std::wstring installSourceDir;  // installDir\Install: where the add-in's files come from
     std::wstring tempDir;           // installDir\temp: where files in use are set aside

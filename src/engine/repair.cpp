@@ -12,24 +12,13 @@ DWORD PluginInstallationManager::Repair() {
     const bool removeIfDisabled = false;
     bool pluginEnabled = true;
     const bool compareVersions = true;  // files already current are not copied again
-    const bool isUninstall = false;
-
-    const auto fail = [this](const wchar_t* text, DWORD code) {
-        Log(kLogError) << text << kErrorSuffix << code;
-        return kResultStepFailed;
-    };
-    const auto failAndRollBack = [&](const wchar_t* text, DWORD code) {
-        fail(text, code);
-        CleanUp(isUninstall);
-        return kResultStepFailed;
-    };
 
     if (DWORD r = VerifySource()) {
-        fail(L"Repair: VerifySource failure", r);
+        ReportFailure(L"Repair: VerifySource failure", r);
         return kResultSourceMissing;
     }
     if (DWORD r = GetInstalledApplicationList(appInstallLocationList))
-        return fail(L"Repair: GetInstalledApplicationList failure", r);
+        return ReportFailure(L"Repair: GetInstalledApplicationList failure", r);
     if (appInstallLocationList.empty()) {
         Log(kLogInfo) << L"Application is either not installed or removed";
         return kResultNotInstalled;
@@ -39,30 +28,30 @@ DWORD PluginInstallationManager::Repair() {
     if (enableResult == kResultNotSupported) {
         if (!pluginEnabled) return kResultPluginDisabled;
     } else if (enableResult != ERROR_SUCCESS) {
-        return fail(L"Repair: EnablePlugin failure", enableResult);
+        return ReportFailure(L"Repair: EnablePlugin failure", enableResult);
     }
 
     bool reinstalled = false;
     if (DWORD r = IsApplicationReinstalled(appInstallLocationList, reinstalled))
-        return fail(L"Repair: IsApplicationReinstalled failure", r);
+        return ReportFailure(L"Repair: IsApplicationReinstalled failure", r);
     if (reinstalled) {
         // The deployment belongs to an earlier installation of the application.
-        CleanUp(isUninstall);
+        CleanUp(/*isUninstall=*/false);
     } else {
         bool repairNeeded = false;
         if (DWORD r = VerifySettings(appInstallLocationList, repairNeeded))
-            return fail(L"Repair: VerifySettings failure", r);
+            return ReportFailure(L"Repair: VerifySettings failure", r);
         if (!repairNeeded) return pluginEnabled ? kResultNothingToRepair : kResultSuccess;
     }
 
     if (DWORD r = CopyFiles(appInstallLocationList, compareVersions))
-        return failAndRollBack(L"Repair: CopyFiles failure", r);
+        return ReportFailureAndRollBack(L"Repair: CopyFiles failure", r);
     if (IsCOMRegistrationRequired()) {
-        if (DWORD r = RegisterCOMServer()) return failAndRollBack(L"Repair: RegisterCOMServer failure", r);
+        if (DWORD r = RegisterCOMServer()) return ReportFailureAndRollBack(L"Repair: RegisterCOMServer failure", r);
     }
     if (IsRegistrySettingRequired()) {
         if (DWORD r = AddSettingsToRegistry())
-            return failAndRollBack(L"Repair: AddSettingsToRegistry failure", r);
+            return ReportFailureAndRollBack(L"Repair: AddSettingsToRegistry failure", r);
     }
     if (IsINIEntryRequired()) {
         const DWORD r = AddEntryToINIFile(iniFileEntryInfo);
@@ -73,8 +62,9 @@ DWORD PluginInstallationManager::Repair() {
         }
         if (r) {
             // A thread left acting as another user must not roll back as that user.
-            if (sys::Sessions::IsThreadImpersonating()) return fail(L"Repair: AddEntryToINIFile failure", r);
-            return failAndRollBack(L"Repair: AddEntryToINIFile failure", r);
+            if (sys::Sessions::IsThreadImpersonating())
+                return ReportFailure(L"Repair: AddEntryToINIFile failure", r);
+            return ReportFailureAndRollBack(L"Repair: AddEntryToINIFile failure", r);
         }
     }
 
@@ -84,11 +74,11 @@ DWORD PluginInstallationManager::Repair() {
 
     // The recorded lists are extended, not replaced.
     if (DWORD r = UpdateInstallerConfigFile(sectionName, appInstallLocationList))
-        return failAndRollBack(
+        return ReportFailureAndRollBack(
             L"Repair: UpdateInstallerConfigFile failure while inserting appInstallLocationList", r);
     if (IsINIEntryRequired()) {
         if (DWORD r = UpdateInstallerConfigFile(sectionName, iniFileEntryInfo))
-            return failAndRollBack(
+            return ReportFailureAndRollBack(
                 L"Repair: UpdateInstallerConfigFile failure while inserting iniFileEntryInfo", r);
     }
     return kResultSuccess;
