@@ -221,4 +221,48 @@ TEST_P(InterruptedRun, RepairRestoresAndUninstallRemovesEverythingAfterAKill) {
 
 INSTANTIATE_TEST_SUITE_P(Kills, InterruptedRun, ::testing::ValuesIn(kKillPlans), ParamName);
 
+// A kill inside CopyFileW leaves the beginning of the source under the deployed name: a
+// shorter file, or where the copy had reserved the file's full size first (as Windows
+// does), the rest zeros. The FileVersion sits in the first block, so such a file reads as
+// the source's version. Random kills seldom land in the copy's fraction of a millisecond;
+// here each cut is made certain.
+class CopyCutShort : public InterruptedRun {};
+
+TEST_P(CopyCutShort, RepairReplacesItAndUninstallRemovesEverything) {
+    struct Cut {
+        const char* name;
+        size_t kept;    // bytes of the source that were written
+        bool reserved;  // the file already had its full size, zeros beyond what was written
+    };
+    const Cut cuts[] = {
+        {"created, nothing written", 0, false},
+        {"headers written", 4096, false},
+        {"first block written", 65536, false},
+        {"first block written into reserved space", 65536, true},
+    };
+    for (const Cut& cut : cuts) {
+        Transcript transcript;
+        if (procedure() == Procedure::kRepair) {  // a newer version was being copied over the old
+            ASSERT_TRUE(Run(L"install", {0}, transcript)) << transcript.Text();
+            SwapSourceVersion();
+        }
+        const std::string source = ReadTextFile(Source());
+        std::string written = source.substr(0, cut.kept);
+        if (cut.reserved) written.resize(source.size(), '\0');
+        WriteTextFile(Deployed(), written);
+
+        EXPECT_TRUE(RestoreAndRemove(transcript)) << cut.name << "\n" << transcript.Text();
+    }
+}
+
+// The 32-bit Repair is the case where the broken file was even reported verified.
+const Param kCopyingRequests[] = {
+    {&k64BitOutlook, Procedure::kInstall},
+    {&k64BitOutlook, Procedure::kRepair},
+    {&k32BitOutlook, Procedure::kRepair},
+};
+
+INSTANTIATE_TEST_SUITE_P(InCopyFile, CopyCutShort, ::testing::ValuesIn(kCopyingRequests),
+                         ParamName);
+
 }  // namespace
