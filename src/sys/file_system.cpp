@@ -3,8 +3,10 @@
 #include "sys/handles.h"
 #include "sys/version_info.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cwchar>
+#include <string>
 
 namespace sys::FileSystem {
 namespace {
@@ -44,6 +46,32 @@ DWORD CreateFolder(const std::wstring& path) {
 DWORD EnumerationResult() {
     const DWORD error = GetLastError();
     return error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : error;
+}
+
+// The whole file; false when it cannot be read.
+bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
+    const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart > MAXDWORD) return false;
+    bytes.assign(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD read = 0;
+    return ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
+           read == bytes.size();
+}
+
+// A copy that was cut short (the copying process killed, the machine stopped) holds the
+// beginning of its source and then nothing, or zeros where the copy had reserved the full
+// size. Its FileVersion, in the first block, still reads as the source's.
+bool IsCutShortCopy(const std::wstring& copy, const std::wstring& source) {
+    std::string copyBytes;
+    std::string sourceBytes;
+    if (!ReadWholeFile(copy, copyBytes) || !ReadWholeFile(source, sourceBytes)) return false;
+    if (copyBytes.size() > sourceBytes.size() || copyBytes == sourceBytes) return false;
+    const auto firstDifference =
+        std::mismatch(copyBytes.begin(), copyBytes.end(), sourceBytes.begin()).first;
+    return std::all_of(firstDifference, copyBytes.end(), [](char byte) { return byte == '\0'; });
 }
 
 }  // namespace
@@ -117,6 +145,8 @@ DWORD CopyFile(const std::wstring& fileName, const std::wstring& sourceFolder,
 DWORD CompareFileVersions(const std::wstring& fileName, const std::wstring& folderA,
                           const std::wstring& folderB, bool& differs) {
     differs = true;
+    if (IsCutShortCopy(JoinPath(folderB, fileName), JoinPath(folderA, fileName)))
+        return ERROR_SUCCESS;
     std::wstring versionA;
     std::wstring versionB;
     HRESULT hr = VersionInfo::GetFileVersionString(JoinPath(folderA, fileName), versionA);

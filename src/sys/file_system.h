@@ -26,8 +26,9 @@ DWORD CopyFile(const std::wstring& fileName, const std::wstring& sourceFolder,
                bool compareVersions);
 DWORD ForceCopyFile(const std::wstring& fileName, const std::wstring& sourceFolder,
                     const std::wstring& destinationFolder, const std::wstring& tempFolder);
-// differs is false exactly when both FileVersion texts are equal; a failed read gives the
-// low 16 bits of its HRESULT.
+// differs is false exactly when both FileVersion texts are equal, except that a file in
+// folderB that is the one in folderA cut short (an interrupted copy) always differs; a
+// failed read gives the low 16 bits of its HRESULT.
 DWORD CompareFileVersions(const std::wstring& fileName, const std::wstring& folderA,
                           const std::wstring& folderB, bool& differs);
 DWORD CopyDirectory(const std::wstring& folderName, const std::wstring& sourceParent,
