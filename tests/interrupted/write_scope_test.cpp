@@ -226,7 +226,7 @@ TEST_P(WriteScope, InstallRepairAndUninstallWriteOnlyInTheAddinsPlaces) {
         CopyAddin(std::wstring(L"v2\\") + scenario.addinFile, machine.agentFolder() + L"\\Install",
                   scenario.addinFile);
         ExpectWritesInPlace(L"repair", 0);
-        EXPECT_EQ(FilesIn(machine.TempFolder()).size(), 1u) << "the file in use was not set aside";
+        EXPECT_EQ(FolderEntries(machine.TempFolder()).size(), 1u) << "the file in use was not set aside";
     }
 
     // Outlook disabled the add-in for the user. A fresh installer has not detected Outlook,
