@@ -18,8 +18,8 @@ void BrokerStandby::Ensure() {
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION created{};
     process_.reset();
-    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &created))
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS,
+                          nullptr, nullptr, &startup, &created))
         return;
     process_.reset(created.hProcess);
     const sys::UniqueKernelHandle thread(created.hThread);

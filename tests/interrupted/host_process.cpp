@@ -131,9 +131,12 @@ HostOutcome Run(const std::wstring& arguments, const std::string& startLine,
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = writeEnd.get();
     startup.hStdError = writeEnd.get();
+    // Without a console, as the agent's service starts it. Hosts that shared the suite's
+    // console, killed and started in quick turns, now and then left Wine unable to start
+    // the next one (CreateProcessW failed with ERROR_INTERNAL_ERROR).
     PROCESS_INFORMATION created{};
-    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                          &startup, &created))
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS,
+                          nullptr, nullptr, &startup, &created))
         return NotStarted("CreateProcessW");
     const sys::UniqueKernelHandle process(created.hProcess);
     const sys::UniqueKernelHandle thread(created.hThread);
