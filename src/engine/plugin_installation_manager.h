@@ -107,6 +107,10 @@ public:
     DWORD VerifySettings(const ApplicationPathList& applicationPaths, bool& repairNeeded);
     DWORD CleanUp(bool isUninstall);
 
+    // The folders Initialize derived from the host's folder.
+    const std::wstring& GetInstallSourceDir() const { return installSourceDir; }
+    const std::wstring& GetTempDir() const { return tempDir; }
+
 protected:
     LogLine Log(int level) const { return LogLine(logger, level); }
     // A procedure's summary line for the step that failed; the procedure's result 1.

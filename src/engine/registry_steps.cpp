@@ -1,6 +1,6 @@
 #include "engine/plugin_installation_manager.h"
 
-#include "sys/registry.h"
+#include "engine/registry_steps.h"
 
 #include <cstdlib>
 
@@ -22,7 +22,9 @@ RegistryValueData ToValueData(const RegistryValueEntry& entry) {
 // layer converts the text when it writes the number.
 DWORD DecimalTextToDword(const std::wstring& text) { return static_cast<DWORD>(_wtoi(text.c_str())); }
 
-bool Matches(const RegistryValueEntry& expected, const RegistryValueData& actual) {
+}  // namespace
+
+bool MatchesExpectedValue(const RegistryValueEntry& expected, const RegistryValueData& actual) {
     if (actual.Name != expected.Name || actual.ValueType != expected.ValueType) return false;
     switch (expected.ValueType) {
     case REG_SZ:
@@ -38,8 +40,6 @@ bool Matches(const RegistryValueEntry& expected, const RegistryValueData& actual
         return actual.Value == expected.Value;
     }
 }
-
-}  // namespace
 
 DWORD PluginInstallationManager::AddSettingsToRegistry() {
     Log(kLogTrace) << L"AddSettingsToRegistry Start";
@@ -121,7 +121,7 @@ DWORD PluginInstallationManager::VerifyRegistrySettings(bool& settingsOk) {
         }
         for (const RegistryValueEntry& entry : key.regValueList) {
             bool found = false;
-            for (const RegistryValueData& value : values) found = found || Matches(entry, value);
+            for (const RegistryValueData& value : values) found = found || MatchesExpectedValue(entry, value);
             if (!found) {
                 Log(kLogTrace) << L"Name= " << entry.Name << L" Value= " << entry.Value
                                << L" ValueType= " << entry.ValueType << L"NOT FOUND in registry";

@@ -1,28 +1,11 @@
 #include "outlook/outlook_plugin_installation_manager.h"
 
+#include "outlook/health_repair.h"
 #include "sys/registry.h"
-
 
 namespace {
 
 using sys::Registry::RegistryValueData;
-
-// Outlook's per-user records of disabled add-ins. The dotted group has no 14.0 row.
-constexpr const wchar_t* kDisabledItemsKeys[] = {
-    L"SOFTWARE\\Microsoft\\Office\\10.0\\Outlook\\Resiliency\\DisabledItems",
-    L"SOFTWARE\\Microsoft\\Office\\11.0\\Outlook\\Resiliency\\DisabledItems",
-    L"SOFTWARE\\Microsoft\\Office\\12.0\\Outlook\\Resiliency\\DisabledItems",
-    L"SOFTWARE\\Microsoft\\Office\\15.0\\Outlook\\Resiliency\\DisabledItems",
-    L"SOFTWARE\\Microsoft\\Office\\10\\Outlook\\Resiliency\\DisabledItems",
-    L"SOFTWARE\\Microsoft\\Office\\11\\Outlook\\Resiliency\\DisabledItems",
-    L"SOFTWARE\\Microsoft\\Office\\12\\Outlook\\Resiliency\\DisabledItems",
-    L"SOFTWARE\\Microsoft\\Office\\14\\Outlook\\Resiliency\\DisabledItems",
-    L"SOFTWARE\\Microsoft\\Office\\15\\Outlook\\Resiliency\\DisabledItems",
-};
-constexpr const wchar_t* kLoadTimesKey = L"Software\\Microsoft\\Office\\15.0\\Outlook\\AddInLoadTimes";
-constexpr const wchar_t* kLoadBehaviorValue = L"LoadBehavior";
-constexpr const wchar_t* kLoadBehaviorEnabled = L"00000003";
-constexpr DWORD kProcessView = 0;
 
 std::wstring HivePath(const std::wstring& hive, const wchar_t* keyPath) { return hive + L"\\" + keyPath; }
 
@@ -32,7 +15,7 @@ DWORD OutlookPluginInstallationManager::EnablePlugin(const ApplicationPathList&,
                                                      bool& pluginEnabled) {
     pluginEnabled = true;
     std::vector<std::wstring> hives;
-    if (DWORD r = sys::Registry::EnumSubKeys(HKEY_USERS, L"", hives, kProcessView)) {
+    if (DWORD r = sys::Registry::EnumSubKeys(HKEY_USERS, L"", hives, kPerUserRecordsView)) {
         Log(kLogTrace) << L"EnablePlugin:- EnumSubKeys failure" << r;
         return r;
     }
@@ -78,23 +61,23 @@ DWORD OutlookPluginInstallationManager::EnablePlugin(const ApplicationPathList&,
 void OutlookPluginInstallationManager::RepairMiscRegistryKeys(const std::wstring& hiveName) {
     const std::wstring loadTimes = HivePath(hiveName, kLoadTimesKey);
     bool exists = false;
-    if (DWORD r = sys::Registry::DoesKeyExist(HKEY_USERS, loadTimes, exists, kProcessView))
+    if (DWORD r = sys::Registry::DoesKeyExist(HKEY_USERS, loadTimes, exists, kPerUserRecordsView))
         Log(kLogTrace) << L"RepairMiscRegistryKeys: DoesKeyExist failure for AddInLoadTimes" << kErrorSuffix << r;
     if (exists) {
-        if (DWORD r = sys::Registry::RemoveValue(HKEY_USERS, loadTimes, kAddinProgId, kProcessView))
+        if (DWORD r = sys::Registry::RemoveValue(HKEY_USERS, loadTimes, kAddinProgId, kPerUserRecordsView))
             Log(kLogTrace) << L"RepairMiscRegistryKeys: AddInLoadTimes remove value failure" << kErrorSuffix << r;
     }
 
     const std::wstring addinKey = HivePath(hiveName, kAddinKeyPath);
     exists = false;
-    if (DWORD r = sys::Registry::DoesKeyExist(HKEY_USERS, addinKey, exists, kProcessView))
+    if (DWORD r = sys::Registry::DoesKeyExist(HKEY_USERS, addinKey, exists, kPerUserRecordsView))
         Log(kLogTrace) << L"RepairMiscRegistryKeys: DoesKeyExist failure for LoadBehavior" << kErrorSuffix << r;
     if (exists) {
         RegistryValueData loadBehavior;
         loadBehavior.ValueType = REG_DWORD;
         loadBehavior.Name = kLoadBehaviorValue;
         loadBehavior.Value = kLoadBehaviorEnabled;
-        if (DWORD r = sys::Registry::SetValue(HKEY_USERS, addinKey, {loadBehavior}, kProcessView))
+        if (DWORD r = sys::Registry::SetValue(HKEY_USERS, addinKey, {loadBehavior}, kPerUserRecordsView))
             Log(kLogTrace) << L"RepairMiscRegistryKeys: LoadBehavior reset value failure" << kErrorSuffix << r;
     }
 }

@@ -1,6 +1,7 @@
 #include "sys/com_registration.h"
 
 #include "sys/handles.h"
+#include "sys/registry.h"
 
 #include <objbase.h>
 
@@ -18,12 +19,16 @@ struct IComRegistrationBroker : public IUnknown {
 
 namespace {
 
-// {2F4C9A17-6B3E-4D85-A1C0-93E7B52D8F46}
-constexpr CLSID kBrokerClsid = {0x2f4c9a17, 0x6b3e, 0x4d85,
-                                {0xa1, 0xc0, 0x93, 0xe7, 0xb5, 0x2d, 0x8f, 0x46}};
 // {8D3B61E2-0A47-4C9F-B25E-7F1C04A9D3B8}
 constexpr IID kBrokerIid = {0x8d3b61e2, 0x0a47, 0x4c9f,
                             {0xb2, 0x5e, 0x7f, 0x1c, 0x04, 0xa9, 0xd3, 0xb8}};
+
+// Where COM looks a class up, in either view.
+constexpr const wchar_t* kClassesKey = L"SOFTWARE\\Classes\\CLSID";
+constexpr const wchar_t* kInprocServerKey = L"InprocServer32";
+constexpr const wchar_t* kLocalServerKey = L"LocalServer32";
+constexpr const wchar_t* kThreadingModelValue = L"ThreadingModel";
+constexpr const wchar_t* kDefaultValue = L"";
 
 constexpr char kRegisterExport[] = "DllRegisterServer";
 constexpr char kUnregisterExport[] = "DllUnregisterServer";
@@ -49,6 +54,19 @@ public:
 private:
     HRESULT result_;
 };
+
+// The value `name` (empty: the default value) of HKLM\keyPath into `text`, which is left
+// as it is when the key or the value is not there.
+DWORD ReadServerValue(const std::wstring& keyPath, const wchar_t* name, DWORD view,
+                      std::wstring& text) {
+    std::vector<Registry::RegistryValueData> values;
+    const DWORD read = Registry::GetValue(HKEY_LOCAL_MACHINE, keyPath, values, view);
+    if (read == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+    if (read != ERROR_SUCCESS) return read;
+    for (const Registry::RegistryValueData& value : values)
+        if (value.Name == name) text = value.Value;
+    return ERROR_SUCCESS;
+}
 
 // A folder in the DLL's place is no module to call. It is answered as the broker answers
 // for the 32-bit DLL, as a DLL that is not there (126), which the removal of a deployment
@@ -130,6 +148,22 @@ DWORD VerifyRegistration(const std::wstring& clsid, bool& registered, bool is64B
     if (const HRESULT asked = broker->IsClassRegistered(text.get(), &answer); FAILED(asked))
         return CodeFromHResult(asked);
     registered = answer != FALSE;
+    return ERROR_SUCCESS;
+}
+
+DWORD ReadClassRegistration(const std::wstring& clsid, DWORD view, ClassRegistration& registration) {
+    const std::wstring classKey = std::wstring(kClassesKey) + L"\\" + clsid;
+    ClassRegistration read;
+    if (const DWORD r = Registry::DoesKeyExist(HKEY_LOCAL_MACHINE, classKey, read.registered, view))
+        return r;
+    if (read.registered) {
+        const std::wstring inproc = classKey + L"\\" + kInprocServerKey;
+        if (DWORD r = ReadServerValue(inproc, kDefaultValue, view, read.inprocServer)) return r;
+        if (DWORD r = ReadServerValue(inproc, kThreadingModelValue, view, read.threadingModel)) return r;
+        const std::wstring local = classKey + L"\\" + kLocalServerKey;
+        if (DWORD r = ReadServerValue(local, kDefaultValue, view, read.localServer)) return r;
+    }
+    registration = std::move(read);
     return ERROR_SUCCESS;
 }
 

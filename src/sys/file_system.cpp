@@ -1,6 +1,7 @@
 #include "sys/file_system.h"
 
 #include "sys/handles.h"
+#include "sys/registry.h"
 #include "sys/version_info.h"
 
 #include <algorithm>
@@ -17,6 +18,13 @@ constexpr const wchar_t* kParentFolder = L"..";
 constexpr const wchar_t* kSetAsideSeparator = L"_";
 // Moving aside never copies: a temporary folder on another volume fails with 17 instead.
 constexpr DWORD kSetAsideMoveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+
+// Where MoveFileEx keeps what it is to do at the next restart: pairs of an NT path and the
+// new one, an empty new path meaning deletion.
+constexpr const wchar_t* kSessionManagerKey = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr const wchar_t* kPendingRenamesValue = L"PendingFileRenameOperations";
+constexpr const wchar_t* kNtPathPrefix = L"\\??\\";
+constexpr DWORD kSystemView = 0;
 
 bool IsNotFound(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -228,6 +236,23 @@ DWORD DeleteDirectory(const std::wstring& folderPath, const std::wstring& tempFo
     if (RemoveDirectoryW(folderPath.c_str()) || GetLastError() == ERROR_DIR_NOT_EMPTY)
         return ERROR_SUCCESS;
     return GetLastError();
+}
+
+DWORD GetPendingDeletions(std::vector<std::wstring>& paths) {
+    std::vector<std::wstring> operations;
+    const DWORD read = Registry::GetMultiStringValue(HKEY_LOCAL_MACHINE, kSessionManagerKey,
+                                                     kPendingRenamesValue, operations, kSystemView);
+    if (read == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+    if (read != ERROR_SUCCESS) return read;
+    const std::wstring prefix = kNtPathPrefix;
+    std::vector<std::wstring> deletions;
+    for (size_t i = 0; i + 1 < operations.size(); i += 2) {
+        if (!operations[i + 1].empty()) continue;
+        const std::wstring& path = operations[i];
+        deletions.push_back(path.compare(0, prefix.size(), prefix) == 0 ? path.substr(prefix.size()) : path);
+    }
+    paths.insert(paths.end(), deletions.begin(), deletions.end());
+    return ERROR_SUCCESS;
 }
 
 }  // namespace sys::FileSystem

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // The Windows headers map these names to CopyFileW and DeleteFileW; this module's
 // operations of the same names are always called qualified, and Windows' by their W names.
@@ -42,5 +43,8 @@ DWORD DeleteDirectory(const std::wstring& folderPath, const std::wstring& tempFo
 // Moves folder\fileName out of the way and schedules it for deletion at restart.
 DWORD SetAsideLockedFile(const std::wstring& folder, const std::wstring& fileName,
                          const std::wstring& tempFolder);
+// Appends the paths that Windows deletes at the next restart, as the scheduling gave them
+// (full paths), in the order they were scheduled.
+DWORD GetPendingDeletions(std::vector<std::wstring>& paths);
 
 }  // namespace sys::FileSystem

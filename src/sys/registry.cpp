@@ -136,6 +136,43 @@ DWORD GetStringValue(HKEY root, const std::wstring& keyPath, const std::wstring&
     return read;
 }
 
+DWORD GetMultiStringValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName,
+                          std::vector<std::wstring>& strings, DWORD view) {
+    if (!root || valueName.empty()) return ERROR_INVALID_DATA;
+    UniqueKey key;
+    const DWORD opened = OpenKey(root, keyPath, KEY_READ, view, key);
+    if (opened != ERROR_SUCCESS) return opened;
+
+    DWORD type = 0;
+    DWORD size = 0;
+    const DWORD queried = static_cast<DWORD>(
+        ::RegQueryValueExW(key.get(), valueName.c_str(), nullptr, &type, nullptr, &size));
+    if (queried != ERROR_SUCCESS) return queried;
+    if (type != REG_MULTI_SZ) return ERROR_DATATYPE_MISMATCH;
+    std::vector<BYTE> data;
+    if (!AllocateZeroed(data, size)) return ERROR_NOT_ENOUGH_MEMORY;
+    const DWORD read = static_cast<DWORD>(
+        ::RegQueryValueExW(key.get(), valueName.c_str(), nullptr, &type, data.data(), &size));
+    if (read != ERROR_SUCCESS) return read;
+
+    // Each string ends with a NUL; a last string without one still counts.
+    std::vector<std::wstring> found;
+    std::wstring current;
+    const auto* text = reinterpret_cast<const wchar_t*>(data.data());
+    for (size_t i = 0; i < size / sizeof(wchar_t); ++i) {
+        if (text[i] != L'\0') {
+            current += text[i];
+            continue;
+        }
+        found.push_back(std::move(current));
+        current.clear();
+    }
+    if (!current.empty()) found.push_back(std::move(current));
+    if (!found.empty() && found.back().empty()) found.pop_back();  // the list's own end
+    strings.insert(strings.end(), found.begin(), found.end());
+    return ERROR_SUCCESS;
+}
+
 DWORD GetValue(HKEY root, const std::wstring& keyPath, std::vector<RegistryValueData>& values,
                DWORD view) {
     if (!root) return ERROR_INVALID_DATA;

@@ -38,6 +38,10 @@ DWORD SetValue(HKEY root, const std::wstring& keyPath, const std::vector<Registr
 // Reads one REG_SZ or REG_EXPAND_SZ value; a value of 0 bytes leaves `value` untouched.
 DWORD GetStringValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName,
                      std::wstring& value, DWORD view);
+// Appends every string of a REG_MULTI_SZ value, empty ones included (lists of pairs hold
+// them); the NUL that ends the list is not a string. ERROR_DATATYPE_MISMATCH for another type.
+DWORD GetMultiStringValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName,
+                          std::vector<std::wstring>& strings, DWORD view);
 // Appends one record per value, in the registry's enumeration order.
 DWORD GetValue(HKEY root, const std::wstring& keyPath, std::vector<RegistryValueData>& values,
                DWORD view);
