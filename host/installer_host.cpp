@@ -1,8 +1,14 @@
 // Reference host: loads OutlookPluginInstaller.dll the way the agent does and runs one
-// request on a folder, printing every log line. Support staff use it to replay a run.
+// request on a folder, printing every log line. Support staff use it to replay a run, and
+// its status command to see why the add-in does not load without changing anything.
+#include "status.h"
+#include "status_output.h"
+
 #include <windows.h>
 
 #include <OutlookPluginInstaller.h>
+
+#include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <cwchar>
@@ -12,6 +18,7 @@ namespace {
 
 constexpr const wchar_t* kUsage =
     L"Usage: installer-host.exe install|repair|uninstall <folder> [--dll <path>]\n"
+    L"       installer-host.exe status <folder> [--json]\n"
     L"\n"
     L"Loads OutlookPluginInstaller.dll (by default from this program's folder), calls\n"
     L"Initialize with <folder> (its \"Install\" subfolder holds tolvane.dll and\n"
@@ -20,7 +27,17 @@ constexpr const wchar_t* kUsage =
     L"Levels: 0 trace, 1 folder not deleted, 3 information, 5 error.\n"
     L"The exit code is the request's result: 0 success, 1 a step failed, 2 Outlook not\n"
     L"installed, 3 add-in disabled by Outlook, 4 add-in files missing, 5 bad argument,\n"
-    L"6 nothing to repair; other values are Windows error codes.\n";
+    L"6 nothing to repair; other values are Windows error codes.\n"
+    L"\n"
+    L"status reads what the add-in needs on this machine for <folder> and changes nothing.\n"
+    L"It prints every fact, each problem with the request that fixes it (or why none\n"
+    L"does) and a verdict; --json prints the same as one JSON document. Exit code: 0\n"
+    L"healthy, 1 something to fix, 2 Outlook not installed.\n";
+
+void PrintBytes(const std::string& bytes) {
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::fflush(stdout);
+}
 
 void PrintUtf8(const std::wstring& text) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
@@ -28,8 +45,14 @@ void PrintUtf8(const std::wstring& text) {
     std::string bytes(static_cast<size_t>(size), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size,
                         nullptr, nullptr);
-    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-    std::fflush(stdout);
+    PrintBytes(bytes);
+}
+
+int Status(const wchar_t* folder, bool json) {
+    const status::Report report = status::Diagnose(folder);
+    if (json) PrintBytes(status::ReportJson(report).dump(2) + "\n");
+    else PrintUtf8(status::ReportText(report));
+    return report.exitCode;
 }
 
 class ConsoleLogger final : public PluginInstallerLogger {
@@ -59,6 +82,14 @@ int wmain(int argc, wchar_t** argv) {
     }
     const std::wstring request = argv[1];
     const wchar_t* folder = argv[2];
+    if (request == L"status") {
+        const bool json = argc == 4 && std::wcscmp(argv[3], L"--json") == 0;
+        if (argc != 3 && !json) {
+            PrintUtf8(kUsage);
+            return ERROR_BAD_ARGUMENTS;
+        }
+        return Status(folder, json);
+    }
     std::wstring dllPath = DefaultDllPath();
     if (argc == 5 && std::wcscmp(argv[3], L"--dll") == 0) dllPath = argv[4];
     if (request != L"install" && request != L"repair" && request != L"uninstall") {
