@@ -350,7 +350,7 @@ private:
                     report_.requestFile,
                 {kRequestUninstall, kRequestInstall},
                 L"uninstall removes both bitnesses' files, keys and classes; install lays down " + report_.requestFile +
-                    L" (repair would add it but leave the other one behind)");
+                    L"; repair would add it but leave the other one behind");
         if (!anyOwn) {
             if (other.empty())
                 Add("not-installed", report_.agentFolder, L"the add-in is not installed", {kRequestInstall},
@@ -407,9 +407,9 @@ private:
                     L"Outlook disabled " + item.fileNamed + L" for this user",
                     removable ? std::vector<std::wstring>{kRequestUninstall, kRequestInstall}
                               : std::vector<std::wstring>{},
-                    removable ? L"repair does not undo it: it reports 3 and repairs nothing else; uninstall "
+                    removable ? L"repair does not undo it (it reports 3 and repairs nothing else); uninstall "
                                 L"removes the record, install lays the add-in down again"
-                              : L"repair does not undo it: it reports 3 and repairs nothing else; uninstall "
+                              : L"repair does not undo it (it reports 3 and repairs nothing else); uninstall "
                                 L"removes only tolvane.dll's records seen through the 32-bit view; the user "
                                 L"enables the add-in again in Outlook (Disabled Items), or the value is deleted "
                                 L"by hand");
@@ -443,7 +443,8 @@ private:
             for (const FileFact& file : report_.deployedFiles) {
                 if (!SamePath(path, file.path)) continue;
                 Add("pending-deletion", file.path, L"the deployed add-in file is to be deleted at the next restart", {},
-                    L"no request can cancel it; after the restart, repair lays the file down again");
+                    L"Windows deletes it at the restart whatever a request does now; after the restart, repair lays "
+                    L"the file down again");
             }
         }
         if (report_.broker.required && !report_.broker.registered)
