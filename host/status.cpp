@@ -399,20 +399,26 @@ private:
     void JudgeUsers() {
         for (const UserHive& hive : report_.users) {
             for (const DisabledItem& item : hive.disabledItems) {
+                const auto seenIn = [&](int view) {
+                    return std::find(item.views.begin(), item.views.end(), view) != item.views.end();
+                };
+                // Repair looks only for the request's file through the request's view.
+                const bool stopsRepair = item.fileNamed == report_.requestFile && seenIn(report_.requestBitness);
                 // Only uninstall removes records, and on a fresh installer object only those of
                 // the 32-bit file seen through the 32-bit view.
-                const bool removable = item.fileNamed == kAddinFile32 &&
-                                       std::find(item.views.begin(), item.views.end(), 32) != item.views.end();
+                const bool removable = item.fileNamed == kAddinFile32 && seenIn(32);
+                std::wstring reason = stopsRepair ? L"repair does not undo it: it reports 3 and repairs nothing "
+                                                    L"else while the record is there; "
+                                                  : L"repair does not look for it; ";
+                reason += removable ? L"uninstall removes the record, install lays the add-in down again"
+                                    : L"uninstall removes only tolvane.dll's records seen through the 32-bit view; "
+                                      L"the user enables the add-in again in Outlook (Disabled Items), or the value "
+                                      L"is deleted by hand";
                 Add("disabled-by-outlook", L"HKU\\" + hive.name + L"\\" + item.key + L" : " + item.value,
                     L"Outlook disabled " + item.fileNamed + L" for this user",
                     removable ? std::vector<std::wstring>{kRequestUninstall, kRequestInstall}
                               : std::vector<std::wstring>{},
-                    removable ? L"repair does not undo it (it reports 3 and repairs nothing else); uninstall "
-                                L"removes the record, install lays the add-in down again"
-                              : L"repair does not undo it (it reports 3 and repairs nothing else); uninstall "
-                                L"removes only tolvane.dll's records seen through the 32-bit view; the user "
-                                L"enables the add-in again in Outlook (Disabled Items), or the value is deleted "
-                                L"by hand");
+                    reason);
             }
             if (hive.loadBehaviorOverrides)
                 Add("load-behavior", L"HKU\\" + hive.name + L"\\" + report_.addinKeyPath + L" : " + kLoadBehaviorValue,
