@@ -4,6 +4,7 @@
 // must also leave the machine exactly as it found it.
 #include "file_fixtures.h"
 #include "interrupted/prefix_listing.h"
+#include "outlook/outlook_plugin_installation_manager.h"
 #include "simulated_machine.h"
 #include "status.h"
 #include "status_output.h"
@@ -21,6 +22,7 @@ namespace {
 using nlohmann::ordered_json;
 
 constexpr const wchar_t* kClasses = L"SOFTWARE\\Classes\\CLSID";
+constexpr const wchar_t* kBrokerClsid = L"{2F4C9A17-6B3E-4D85-A1C0-93E7B52D8F46}";
 constexpr const wchar_t* kDisabledItems = L"SOFTWARE\\Microsoft\\Office\\15.0\\Outlook\\Resiliency\\DisabledItems";
 constexpr const char* kVerdicts[] = {"healthy", "needs-fixing", "outlook-not-installed"};
 // The test's own hive comes after the prefix's two (.Default and its user).
@@ -34,6 +36,10 @@ struct Scene {
     ScopedUserHives hives{1};
     std::unique_ptr<ScopedRegistryKey> extraKey;
 };
+
+std::wstring AgentFile(const Scene& scene, const std::wstring& name) {
+    return scene.machine.agentFolder() + L"\\" + name;
+}
 
 struct Row {
     const char* name;
@@ -58,13 +64,25 @@ void SetRawValue(HKEY root, const std::wstring& path, const wchar_t* name, DWORD
 
 // Outlook's record of a disabled add-in: binary data holding the DLL's path as UTF-16.
 void Disable(Scene& scene, const wchar_t* file) {
-    const std::wstring text = L"\x0001" + scene.machine.AgentFile(file);
+    const std::wstring text = L"\x0001" + AgentFile(scene, file);
     const BYTE* bytes = reinterpret_cast<const BYTE*>(text.data());
     scene.hives.SetRaw(0, kDisabledItems, L"2F1A", REG_BINARY,
                        std::vector<BYTE>(bytes, bytes + text.size() * sizeof(wchar_t)));
 }
 
-std::wstring AddinClassPath() { return std::wstring(kClasses) + L"\\" + kTestAddinClsid; }
+void DeleteClass(const wchar_t* clsid) {
+    sys::UniqueKey classes;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kClasses, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, classes.put()),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteTreeW(classes.get(), clsid), ERROR_SUCCESS);
+}
+
+// A built fixture beside the test program, e.g. L"v2\\tolvane64.dll".
+std::wstring Fixture(const wchar_t* name) {
+    wchar_t program[MAX_PATH];
+    const std::wstring path(program, GetModuleFileNameW(nullptr, program, MAX_PATH));
+    return path.substr(0, path.find_last_of(L'\\')) + L"\\fixtures\\" + name;
+}
 
 const Row kRows[] = {
     {"Healthy", L"15.0", KEY_WOW64_64KEY, L"Office15", true, [](Scene&) {}, 0, nullptr, {},
@@ -80,7 +98,7 @@ const Row kRows[] = {
      [](Scene& s) { Disable(s, L"tolvane.dll"); }, 1, "disabled-by-outlook", {"uninstall", "install"},
      std::string(kOwnHive) + "/disabledItems/0/views", {32, 64}},
     {"PerUserLoadBehavior", L"15.0", KEY_WOW64_64KEY, L"Office15", true,
-     [](Scene& s) { s.hives.SetDword(0, kAddinKey, L"LoadBehavior", 2); }, 1, "load-behavior", {"repair"},
+     [](Scene& s) { s.hives.SetDword(0, kAddinKeyPath, L"LoadBehavior", 2); }, 1, "load-behavior", {"repair"},
      std::string(kOwnHive) + "/loadBehavior", 2},
     {"WrongBitness", L"14.0", KEY_WOW64_32KEY, L"Office14", true,
      [](Scene& s) {  // Outlook reinstalled as 64-bit
@@ -90,39 +108,37 @@ const Row kRows[] = {
      },
      1, "wrong-bitness", {"uninstall", "install"}, "/files/deployed/0/present", true},
     {"DeployedFileMissing", L"15.0", KEY_WOW64_64KEY, L"Office15", true,
-     [](Scene& s) { std::filesystem::remove(s.machine.AgentFile(L"tolvane64.dll")); }, 1, "file-missing",
+     [](Scene& s) { std::filesystem::remove(AgentFile(s, L"tolvane64.dll")); }, 1, "file-missing",
      {"repair"}, "/files/deployed/1/present", false},
     {"DeployedFileOlderThanInstall", L"15.0", KEY_WOW64_64KEY, L"Office15", true,
-     [](Scene& s) { CopyAddin(L"v2\\tolvane64.dll", s.machine.agentFolder() + L"\\Install", L"tolvane64.dll"); },
+     [](Scene& s) {
+         CopyFileW(Fixture(L"v2\\tolvane64.dll").c_str(), AgentFile(s, L"Install\\tolvane64.dll").c_str(), FALSE);
+     },
      1, "file-outdated", {"repair"}, "/files/source/1/fileVersion", "1.0.0.2"},
     {"ComClassMissing", L"15.0", KEY_WOW64_64KEY, L"Office15", true,
-     [](Scene&) {
-         sys::UniqueKey classes;
-         RegOpenKeyExW(HKEY_LOCAL_MACHINE, kClasses, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, classes.put());
-         RegDeleteTreeW(classes.get(), kTestAddinClsid);
-     },
+     [](Scene&) { DeleteClass(kAddinClsid); },
      1, "class-missing", {"repair"}, "/comClass/views/1/registered", false},
     {"ComClassPointsElsewhere", L"15.0", KEY_WOW64_64KEY, L"Office15", true,
      [](Scene&) {
          const std::wstring other = L"C:\\Other\\tolvane64.dll";
-         SetRawValue(HKEY_LOCAL_MACHINE, AddinClassPath() + L"\\InprocServer32", nullptr, REG_SZ, other.c_str(),
+         SetRawValue(HKEY_LOCAL_MACHINE, std::wstring(kClasses) + L"\\" + kAddinClsid + L"\\InprocServer32", nullptr, REG_SZ, other.c_str(),
                      static_cast<DWORD>((other.size() + 1) * sizeof(wchar_t)), KEY_WOW64_64KEY);
      },
      1, "class-elsewhere", {"install"}, "/comClass/views/1/agentCopy", false},
     {"AddinKeyValueChanged", L"15.0", KEY_WOW64_64KEY, L"Office15", true,
      [](Scene&) {
          const DWORD never = 0;
-         SetRawValue(HKEY_LOCAL_MACHINE, kAddinKey, L"LoadBehavior", REG_DWORD, &never, sizeof(never),
+         SetRawValue(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"LoadBehavior", REG_DWORD, &never, sizeof(never),
                      KEY_WOW64_64KEY);
      },
      1, "key-value", {"repair"}, "/addinKey/views/1/values/4/actual", "0"},
     {"DeployedFileDeletedAtRestart", L"15.0", KEY_WOW64_64KEY, L"Office15", true,
      [](Scene& s) {
-         MoveFileExW(s.machine.AgentFile(L"tolvane64.dll").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+         MoveFileExW(AgentFile(s, L"tolvane64.dll").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
      },
      1, "pending-deletion", {}, "/files/deployed/1/present", true},
     {"BrokerNotRegisteredFor32BitOutlook", L"14.0", KEY_WOW64_32KEY, L"Office14", true,
-     [](Scene&) { UnregisterBroker(); }, 1, "broker-missing", {}, "/comClass/broker/registered", false},
+     [](Scene&) { DeleteClass(kBrokerClsid); }, 1, "broker-missing", {}, "/comClass/broker/registered", false},
 };
 
 class StatusFinds : public ::testing::TestWithParam<Row> {};
@@ -160,8 +176,8 @@ TEST(Status, ChangesNothingOnTheMachine) {
     Scene scene(L"15.0", KEY_WOW64_64KEY, L"Office15");
     ASSERT_EQ(scene.machine.Run(L"install"), 0u);
     Disable(scene, L"tolvane64.dll");
-    scene.hives.SetDword(0, kAddinKey, L"LoadBehavior", 2);
-    std::filesystem::remove(scene.machine.AgentFile(L"tolvane64.dll"));
+    scene.hives.SetDword(0, kAddinKeyPath, L"LoadBehavior", 2);
+    std::filesystem::remove(AgentFile(scene, L"tolvane64.dll"));
 
     const Listing before = ListPrefix();
     const status::Report report = status::Diagnose(scene.machine.agentFolder());
