@@ -2,10 +2,13 @@
 // and the fault it is given, the requests, their transcript (transcripts/*.txt, result
 // codes included) and the machine's state afterwards. Every case ends the same way: once
 // the fault is gone, an Uninstall succeeds and leaves nothing of the add-in.
+#include "listing.h"
 #include "machine.h"
 #include "outlook/outlook_plugin_installation_manager.h"
 
 #include <gtest/gtest.h>
+
+#include <regex>
 
 namespace {
 
@@ -141,6 +144,14 @@ const Case kCases[] = {
                       "LoadBehavior not reset") +
                 Fails(RecordGone(m, L"other", 0).empty(), "another add-in's record removed") + m.Working();
      }},
+    {"repair-cut-short", kOutlook64,
+     Installed([](Machine& m) {
+         const std::string source = ReadFileBytes(m.Source(L"tolvane64.dll"));
+         // A copy cut short where the file had its full size reserved: the rest is zeros.
+         std::string cut = source.substr(0, source.size() / 2);
+         return WriteFileBytes(m.Agent(L"tolvane64.dll"), cut.append(source.size() - cut.size(), '\0')), Undo();
+     }),
+     {L"repair"}, kWorking},
     {"repair-x86-newer", kOutlook32,
      Installed([](Machine& m) { return Replace(m.Source(L"tolvane.dll"), L"v2\\tolvane.dll"); }), {L"repair"},
      kWorking},
@@ -331,5 +342,51 @@ INSTANTIATE_TEST_SUITE_P(Cases, Scenario, ::testing::ValuesIn(kCases),
                              for (char& c : name) c = isalnum(static_cast<unsigned char>(c)) ? c : '_';
                              return name;
                          });
+
+// Where each request writes: every difference of the prefix's files and registry lies in
+// the add-in's places, in both registry views as stored.
+const wchar_t* const kPlaces[] = {
+    LR"((key|value) HKLM\\Software(\\Wow6432Node)?\\Microsoft\\Office\\Outlook\\Addins\\Tolvane\.OutlookAddin\.1([\\:].*)?)",
+    LR"((key|value) HKLM\\Software\\Classes(\\Wow6432Node)?\\CLSID\\\{6A1D2E90-8B3C-4F57-9E21-C05B7D3A4F18\}([\\:].*)?)",
+    // Outlook's per-user records: disabled items, load times, the per-user add-in key.
+    LR"((key|value) HKU\\[^\\]+\\Software(\\Wow6432Node)?\\Microsoft\\Office\\[^\\]+\\Outlook\\(Resiliency\\DisabledItems|AddInLoadTimes)([\\:].*)?)",
+    LR"((key|value) HKU\\[^\\]+\\Software(\\Wow6432Node)?\\Microsoft\\Office\\Outlook\\Addins\\Tolvane\.OutlookAddin\.1([\\:].*)?)",
+    // Windows' list of files to delete at the next restart, and what Wine's service manager
+    // counts whatever program runs.
+    LR"(value HKLM\\System\\CurrentControlSet\\Control\\Session Manager:PendingFileRenameOperations)",
+    LR"(value HKLM\\System\\CurrentControlSet\\Control\\ServiceCurrent:)",
+};
+
+class WriteScope : public ::testing::TestWithParam<Outlook> {};
+
+TEST_P(WriteScope, EachRequestWritesOnlyInTheAddinsPlaces) {
+    Machine m(GetParam());
+    CreateKey(HKEY_LOCAL_MACHINE, kAddins, GetParam().view);  // Outlook's own
+    const auto inPlace = [&m](const std::wstring& entry) {
+        if (entry.rfind(L"file ", 0) == 0) return _wcsnicmp(entry.c_str() + 5, m.folder.c_str(), m.folder.size()) == 0;
+        for (const wchar_t* place : kPlaces)
+            if (std::regex_match(entry, std::wregex(place, std::regex::icase))) return true;
+        return false;
+    };
+    const auto expectInPlace = [&](const wchar_t* request, unsigned int result) {
+        const Listing before = ListPrefix();
+        EXPECT_EQ(m.Run(request), result);
+        EXPECT_EQ(Unexplained(before, ListPrefix(), inPlace), "") << "written outside the add-in's places";
+    };
+    expectInPlace(L"install", 0);
+    // The user's records, and a newer version while the deployed file is in use.
+    SetValue(HKEY_USERS, m.Hive(1) + kLoadTimes, kAddinProgId, REG_BINARY, "time");
+    SetDword(HKEY_USERS, m.Hive(1) + kUserAddin, L"LoadBehavior", 2);
+    Replace(m.Source(GetParam().dll), std::wstring(L"v2\\") + GetParam().dll);
+    {
+        const Undo inUse = HoldOpen(m.Agent(GetParam().dll), FILE_SHARE_READ | FILE_SHARE_DELETE);
+        expectInPlace(L"repair", 0);
+    }
+    Record(m, L"1", KEY_WOW64_32KEY, DisabledRecord(m.Agent(L"tolvane.dll")));
+    expectInPlace(L"uninstall", 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Outlooks, WriteScope, ::testing::Values(kOutlook64, kOutlook32),
+                         [](const auto& info) { return std::string(info.param.view == KEY_WOW64_64KEY ? "x64" : "x86"); });
 
 }  // namespace

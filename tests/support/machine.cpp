@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <sstream>
 
 namespace {
 
@@ -19,8 +20,6 @@ constexpr const wchar_t* kClassesKey = L"SOFTWARE\\Classes\\CLSID";
 constexpr const wchar_t* kSessionManagerKey = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 constexpr const wchar_t* kPendingValue = L"PendingFileRenameOperations";
 constexpr const wchar_t* kHiveNamePrefix = L"S-1-5-21-4242-4242-4242-";
-constexpr const wchar_t* kBrokerServerKey =
-    L"SOFTWARE\\Classes\\CLSID\\{2F4C9A17-6B3E-4D85-A1C0-93E7B52D8F46}\\LocalServer32";
 constexpr DWORD kBothViews[] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
 constexpr DWORD kProgramTimeoutMs = 60000;
 
@@ -45,13 +44,6 @@ std::wstring LongForm(const std::wstring& path) {
     return path.size() >= MAX_PATH && path[1] == L':' ? L"\\\\?\\" + path : path;
 }
 
-void CreateFolders(const std::wstring& path) {
-    for (size_t end = path.find(L'\\', 3); ; end = path.find(L'\\', end + 1)) {
-        CreateDirectoryW(LongForm(path.substr(0, end)).c_str(), nullptr);
-        if (end == std::wstring::npos) return;
-    }
-}
-
 sys::UniqueKey OpenKey(HKEY root, const std::wstring& key, REGSAM access) {
     sys::UniqueKey opened;
     RegOpenKeyExW(root, key.c_str(), 0, access, opened.put());
@@ -65,61 +57,40 @@ std::string PendingList() {
 }
 
 void RestorePendingList(const std::string& bytes) {
-    if (bytes.empty()) {
-        if (const auto key = OpenKey(HKEY_LOCAL_MACHINE, kSessionManagerKey, KEY_SET_VALUE))
-            RegDeleteValueW(key.get(), kPendingValue);
-    } else {
-        SetValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingValue, REG_MULTI_SZ, bytes);
-    }
+    const auto key = OpenKey(HKEY_LOCAL_MACHINE, kSessionManagerKey, KEY_SET_VALUE);
+    if (bytes.empty()) RegDeleteValueW(key.get(), kPendingValue);
+    else RegSetValueExW(key.get(), kPendingValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
 }
 
 // Sections of every transcript file, by name.
-std::map<std::string, std::vector<std::string>> LoadTranscripts() {
-    std::map<std::string, std::vector<std::string>> sections;
-    const std::wstring folder = TRANSCRIPT_DIR;
-    for (const std::wstring& name : FolderEntries(folder)) {
-        const std::string text = ReadFileBytes(folder + L"\\" + name);
-        std::vector<std::string>* section = nullptr;
-        for (size_t start = 0; start < text.size();) {
-            size_t end = text.find('\n', start);
-            if (end == std::string::npos) end = text.size();
-            std::string line = text.substr(start, end - start);
-            start = end + 1;
+using Sections = std::map<std::string, std::vector<std::string>>;
+Sections LoadTranscripts() {
+    Sections sections;
+    std::vector<std::string>* section = nullptr;
+    for (const std::wstring& name : FolderEntries(TRANSCRIPT_DIR)) {
+        std::istringstream text(ReadFileBytes(std::wstring(TRANSCRIPT_DIR) + L"\\" + name));
+        for (std::string line; std::getline(text, line);) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (line.empty() || line[0] == '#') continue;
-            if (line.rfind("== ", 0) == 0) {
-                section = &sections[line.substr(3)];
-            } else if (section) {
-                section->push_back(line);
-            }
+            if (line.rfind("== ", 0) == 0) section = &sections[line.substr(3)];
+            else if (section && !line.empty() && line[0] != '#') section->push_back(line);
         }
     }
     return sections;
 }
 
-void Expand(const std::map<std::string, std::vector<std::string>>& sections, const std::string& name,
-            const std::vector<std::string>& arguments, std::vector<std::wstring>& out) {
+// "name a b": section name with {1} and {2} replaced by a and b.
+void Expand(const Sections& sections, const std::string& call, std::vector<std::wstring>& out) {
+    std::istringstream words(call);
+    std::string name, word;
+    std::vector<std::string> arguments;
+    for (words >> name; words >> word;) arguments.push_back(word);
     const auto found = sections.find(name);
-    if (found == sections.end()) {
-        ADD_FAILURE() << "no transcript section " << name;
-        return;
-    }
-    for (std::string line : found->second) {
-        for (size_t i = 0; i < arguments.size(); ++i) {
-            const std::string mark = "{" + std::to_string(i + 1) + "}";
-            for (size_t at; (at = line.find(mark)) != std::string::npos;) line.replace(at, mark.size(), arguments[i]);
-        }
-        if (line[0] != '@') {
-            out.push_back(Wide(line));
-            continue;
-        }
-        std::vector<std::string> words;
-        for (size_t start = 1, end; start < line.size(); start = end + 1) {
-            end = line.find(' ', start);
-            if (end == std::string::npos) end = line.size();
-            words.push_back(line.substr(start, end - start));
-        }
-        Expand(sections, words[0], std::vector<std::string>(words.begin() + 1, words.end()), out);
+    if (found == sections.end()) ADD_FAILURE() << "no transcript section " << name;
+    for (std::string line : found == sections.end() ? std::vector<std::string>() : found->second) {
+        for (size_t i = 0, at; i < arguments.size(); ++i)
+            while ((at = line.find("{" + std::to_string(i + 1) + "}")) != std::string::npos) line.replace(at, 3, arguments[i]);
+        if (line[0] == '@') Expand(sections, line.substr(1), out);
+        else out.push_back(Wide(line));
     }
 }
 
@@ -166,6 +137,13 @@ std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
     return names;
 }
 
+void CreateFolders(const std::wstring& path) {
+    for (size_t end = path.find(L'\\', 3);; end = path.find(L'\\', end + 1)) {
+        CreateDirectoryW(LongForm(path.substr(0, end)).c_str(), nullptr);
+        if (end == std::wstring::npos) return;
+    }
+}
+
 void RemoveTree(const std::wstring& path) {
     const std::wstring target = LongForm(path);
     const DWORD attributes = GetFileAttributesW(target.c_str());
@@ -177,6 +155,12 @@ void RemoveTree(const std::wstring& path) {
     }
     for (const std::wstring& name : FolderEntries(path)) RemoveTree(path + L"\\" + name);
     RemoveDirectoryW(target.c_str());
+}
+
+void CreateKey(HKEY root, const std::wstring& key, DWORD view) {
+    sys::UniqueKey created;
+    EXPECT_EQ(RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, created.put(), nullptr),
+              ERROR_SUCCESS);
 }
 
 void SetValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD type, const std::string& bytes,
@@ -270,7 +254,7 @@ unsigned int RunRequest(const std::wstring& folder, const std::wstring& request,
 void ExpectTranscript(const std::string& section, std::vector<std::wstring> actual, const std::wstring& agentFolder) {
     static const auto sections = LoadTranscripts();
     std::vector<std::wstring> expected;
-    Expand(sections, section, {}, expected);
+    Expand(sections, section, expected);
     for (std::wstring& line : actual)
         for (size_t at; !agentFolder.empty() && (at = line.find(agentFolder)) != std::wstring::npos;)
             line.replace(at, agentFolder.size(), L"{AGENT}");
@@ -321,9 +305,9 @@ Undo MakeVolatile(HKEY root, const std::wstring& key, DWORD view) {
     return [=] { DeleteTree(root, key, view); };
 }
 
-Undo HoldOpen(const std::wstring& path) {
+Undo HoldOpen(const std::wstring& path, DWORD share) {
     auto file = std::make_shared<sys::UniqueFile>(
-        CreateFileW(LongForm(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        CreateFileW(LongForm(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_TRUE(*file) << "opening a test file failed";
     return [file] { file->reset(); };
 }

@@ -27,6 +27,7 @@ std::wstring ProgramFolder();                       // where the DLL and the fix
 std::wstring Fixture(const std::wstring& name);     // ProgramFolder()\fixtures\name
 std::string ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+void CreateFolders(const std::wstring& path);       // with the missing ones above it
 void RemoveTree(const std::wstring& path);          // files and folders, through Win32
 std::vector<std::wstring> FolderEntries(const std::wstring& folder);  // sorted
 bool Exists(const std::wstring& path);
@@ -36,6 +37,7 @@ void SetValue(HKEY root, const std::wstring& key, const std::wstring& name, DWOR
               const std::string& bytes, DWORD view = 0);
 void SetDword(HKEY root, const std::wstring& key, const std::wstring& name, DWORD value, DWORD view = 0);
 std::string Bytes(const std::wstring& text);        // UTF-16 bytes of the text and its NUL
+void CreateKey(HKEY root, const std::wstring& key, DWORD view = 0);
 void DeleteTree(HKEY root, const std::wstring& key, DWORD view);
 bool KeyExists(HKEY root, const std::wstring& key, DWORD view);
 // The value's data, or nothing when it cannot be read; `type` receives its type.
@@ -80,7 +82,9 @@ void ExpectTranscript(const std::string& section, std::vector<std::wstring> actu
 using Undo = std::function<void()>;
 Undo DenyAccess(HKEY root, const std::wstring& key, DWORD view, REGSAM allowed = 0);
 Undo MakeVolatile(HKEY root, const std::wstring& key, DWORD view);  // below it no lasting key
-Undo HoldOpen(const std::wstring& path);      // no sharing: reads, copies, deletes fail (32)
+// Without sharing reads, copies and deletes fail (32); sharing reading and deleting is how a
+// program that has the file open lets it be renamed.
+Undo HoldOpen(const std::wstring& path, DWORD share = 0);
 Undo KeepLoaded(const std::wstring& path);    // as Outlook holds the add-in
 Undo EnterSingleThreadedApartment();          // the calling thread, as a host may have left it
 enum class BrokerFault { kUnregistered, kProgramMissing, kCrashing };
