@@ -34,9 +34,10 @@ struct Engine {
 
     std::wstring Ini(const std::wstring& name) const { return folder + L"\\ini\\" + name; }
     DWORD Run(const std::string& step) {
-        const DWORD result = step == "install"  ? p.Install()
-                             : step == "repair" ? p.Repair()
+        const DWORD result = step == "install"     ? p.Install()
+                             : step == "repair"    ? p.Repair()
                              : step == "uninstall" ? p.Uninstall()
+                             : step == "remove"    ? p.RemoveEntryFromINIFile()
                                                    : p.CleanUp(false);
         log.lines.push_back(L"result " + std::to_wstring(result));
         return result;
@@ -108,6 +109,14 @@ const Case kCases[] = {
          return e.Expect(e.List(L"a.ini") == L"x" && e.List(L"b.ini") == L"x", "items removed") +
                 e.Expect(e.Recorded(true).empty() && e.Recorded(false).empty(), "lists emptied") +
                 e.Expect(!Exists(e.folder + L"\\addin.txt"), "file removed");
+     }},
+    // A recorded file that cannot be opened is forgotten, by the path it was recorded with.
+    {"ini-unreadable", [](Engine& e) {
+         e.p.iniEntry.iniFilePaths = {e.Ini(L"a.ini"), e.Ini(L"b.ini")};
+         e.Run("install");
+         const Undo locked = HoldOpen(e.Ini(L"b.ini"));
+         e.Run("remove");
+         return e.Expect(e.Recorded(true) == e.Ini(L"a.ini") + L";", "b.ini forgotten");
      }},
     // Without INI files the application counts as not installed: Install rolls back,
     // Repair keeps what is deployed.

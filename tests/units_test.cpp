@@ -125,14 +125,18 @@ TEST(InstallerObject, GuardsItsRequestsAndTurnsAnExceptionInto8) {
     EXPECT_EQ(installer->Initialize(L"", &log), 5u);
     EXPECT_EQ(installer->Repair(), 5u);
     EXPECT_TRUE(log.lines.empty());
-    // One object serves every request in turn, on the folder last given.
+    // One object serves every request in turn, on the folder last given; a null folder
+    // changes nothing, an empty one leaves the object refusing requests.
     Machine m;
     EXPECT_EQ(installer->Initialize(L"C:\\Elsewhere", &log), 0u);
     EXPECT_EQ(installer->Initialize(m.folder.c_str(), &log), 0u);
+    EXPECT_EQ(installer->Initialize(nullptr, &log), 5u);
     EXPECT_EQ(installer->Install(), 0u);
     EXPECT_EQ(installer->Repair(), 6u);
     EXPECT_EQ(installer->Uninstall(), 0u);
     EXPECT_EQ(m.NothingLeft(), "");
+    EXPECT_EQ(installer->Initialize(L"", &log), 5u);
+    EXPECT_EQ(installer->Uninstall(), 5u);
     library.destroy(installer);
     library.destroy(nullptr);
 
