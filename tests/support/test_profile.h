@@ -1,5 +1,6 @@
 // A profile whose every answer a test sets, to drive the engine's procedures and steps
-// through their branches. It records the profile slots called, in order.
+// through what the Outlook profile never reaches: INI entries, the installer config file,
+// failing profile slots.
 #pragma once
 
 #include "engine/plugin_installation_manager.h"
@@ -9,66 +10,65 @@
 
 class TestProfile : public PluginInstallationManager {
 public:
-    DWORD GetSourceFilesForVerification(std::vector<std::wstring>& fileNames) override;
-    DWORD GetInstalledApplicationList(ApplicationPathList& appInstallLocationList) override;
-    DWORD GetSourceFileWithDestinationPaths(const ApplicationPathList& applicationPaths,
-                                            FileCopyMap& files) override;
-    DWORD GetAllSourceFileWithDestinationPaths(const ApplicationPathList& applicationPaths,
-                                               FileCopyMap& files) override;
-    DWORD GetCLSID(std::wstring& clsid) override;
-    bool IsCOMRegistrationRequired() override;
-    bool IsINIEntryRequired() override;
-    bool IsRegistrySettingRequired() override;
-    DWORD GetFileNameForCOMRegistration(std::wstring& fileName) override;
-    DWORD GetAllFileNamesForCOMRegistration(COMServerFileMap& files) override;
-    bool Is64BitApplication() override;
-    DWORD GetRegistryKeyValueData(std::vector<RegistryKeyValueData>& keys) override;
-    DWORD GetAllRegistryKeyValueData(std::vector<RegistryKeyValueData>& keys) override;
-    DWORD GetINIFileEntryInfo(INIFileEntryInfo& entry) override;
-    DWORD EnablePlugin(const ApplicationPathList& applicationPaths, bool removeIfDisabled,
-                       bool& pluginEnabled) override;
-    bool IsApplicationListRequiredForCleanUp() override;
-    DWORD GetInstallerConfigSectionName(std::wstring& section) override;
-
-    // Number of calls of a slot by name, e.g. Calls(L"EnablePlugin").
-    int Calls(const std::wstring& slot) const;
-
     using PluginInstallationManager::installDir;
     using PluginInstallationManager::installSourceDir;
-    using PluginInstallationManager::logger;
     using PluginInstallationManager::tempDir;
 
-    // Answers; each slot appends or sets these and returns its result.
+    DWORD GetSourceFilesForVerification(std::vector<std::wstring>& names) override {
+        names.insert(names.end(), sourceFiles.begin(), sourceFiles.end());
+        return sourceFilesResult;
+    }
+    DWORD GetInstalledApplicationList(ApplicationPathList& list) override {
+        list.insert(list.end(), applications.begin(), applications.end());
+        return applicationsResult;
+    }
+    DWORD GetSourceFileWithDestinationPaths(const ApplicationPathList&, FileCopyMap& out) override {
+        out.insert(files.begin(), files.end());
+        return 0;
+    }
+    DWORD GetAllSourceFileWithDestinationPaths(const ApplicationPathList&, FileCopyMap& out) override {
+        out.insert(files.begin(), files.end());
+        return allFilesResult;
+    }
+    DWORD GetCLSID(std::wstring&) override { return ERROR_NOT_SUPPORTED; }
+    bool IsCOMRegistrationRequired() override { return comRequired; }
+    bool IsINIEntryRequired() override { return iniRequired; }
+    bool IsRegistrySettingRequired() override { return registryRequired; }
+    DWORD GetFileNameForCOMRegistration(std::wstring&) override { return ERROR_NOT_SUPPORTED; }
+    DWORD GetAllFileNamesForCOMRegistration(COMServerFileMap&) override { return allComFilesResult; }
+    DWORD GetRegistryKeyValueData(std::vector<RegistryKeyValueData>&) override { return 0; }
+    DWORD GetAllRegistryKeyValueData(std::vector<RegistryKeyValueData>&) override { return allKeysResult; }
+    DWORD GetINIFileEntryInfo(INIFileEntryInfo& entry) override {
+        entry = iniEntry;
+        return 0;
+    }
+    // Logs its call, so that a transcript shows when the engine asks.
+    DWORD EnablePlugin(const ApplicationPathList&, bool removeIfDisabled, bool& pluginEnabled) override {
+        Log(kLogTrace) << L"(test profile) EnablePlugin removeIfDisabled=" << removeIfDisabled;
+        pluginEnabled = !enableFindsDisabled;
+        return enableResult;
+    }
+    bool IsApplicationListRequiredForCleanUp() override { return applicationListForCleanUp; }
+    DWORD GetInstallerConfigSectionName(std::wstring& out) override {
+        out = section;
+        return sectionResult;
+    }
+
     std::vector<std::wstring> sourceFiles;
     DWORD sourceFilesResult = 0;
     ApplicationPathList applications;
     DWORD applicationsResult = 0;
-    FileCopyMap files;
-    DWORD filesResult = 0;
-    FileCopyMap allFiles;
+    FileCopyMap files;  // also every file the removal looks for
     DWORD allFilesResult = 0;
-    std::wstring clsid;
-    DWORD clsidResult = 0;
     bool comRequired = false;
     bool iniRequired = false;
     bool registryRequired = false;
-    std::wstring comFile;
-    DWORD comFileResult = 0;
-    COMServerFileMap allComFiles;
     DWORD allComFilesResult = 0;
-    bool is64Bit = false;
-    std::vector<RegistryKeyValueData> keys;
-    DWORD keysResult = 0;
-    std::vector<RegistryKeyValueData> allKeys;
     DWORD allKeysResult = 0;
     INIFileEntryInfo iniEntry;
-    DWORD iniEntryResult = 0;
     DWORD enableResult = 0;
-    bool enableFindsDisabled = false;  // EnablePlugin clears pluginEnabled
+    bool enableFindsDisabled = false;
     bool applicationListForCleanUp = false;
-    std::wstring section;              // given only with sectionResult 0
+    std::wstring section;
     DWORD sectionResult = ERROR_NOT_SUPPORTED;
-
-    std::vector<std::wstring> calls;
-    std::vector<bool> enableRemoveFlags;  // removeIfDisabled of each EnablePlugin call
 };

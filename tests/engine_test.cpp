@@ -1,0 +1,198 @@
+// The engine's procedures with a profile that uses what the Outlook profile switches off:
+// an item in the INI files of the application, the installer config file, and profile
+// answers that fail. One row a case: what it does, its transcript, what it leaves.
+#include "machine.h"
+#include "state/installer_config_file.h"
+#include "sys/ini_file.h"
+#include "test_profile.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr const wchar_t* kSection = L"TestApp";
+
+// A deployment of "addin.txt" into the agent folder, for applications C:\App1 and C:\App2,
+// with the item "tolvane" in the AddinManagers list of the INI files it names.
+struct Engine {
+    Engine() {
+        RemoveTree(folder);
+        for (const wchar_t* sub : {L"\\Install", L"\\temp", L"\\ini"}) CreateFolders(folder + sub);
+        WriteFileBytes(folder + L"\\Install\\addin.txt", "add-in");
+        for (const wchar_t* name : {L"a.ini", L"b.ini", L"c.ini"})
+            WriteFileBytes(Ini(name), "[Extensions]\r\nAddinManagers=x\r\n");
+        p.Initialize(folder, &log);
+        p.sourceFiles = {L"addin.txt"};
+        p.files = {{L"addin.txt", {folder}}};
+        p.applications = {L"C:\\App1", L"C:\\App2"};
+        p.iniRequired = true;
+        p.iniEntry = {{Ini(L"a.ini")}, L"Extensions", L"AddinManagers", L"tolvane", L","};
+        p.section = kSection;
+        p.sectionResult = 0;
+    }
+    ~Engine() { RemoveTree(folder); }
+
+    std::wstring Ini(const std::wstring& name) const { return folder + L"\\ini\\" + name; }
+    DWORD Run(const std::string& step) {
+        const DWORD result = step == "install"     ? p.Install()
+                             : step == "repair"    ? p.Repair()
+                             : step == "uninstall" ? p.Uninstall()
+                             : step == "remove"    ? p.RemoveEntryFromINIFile()
+                                                   : p.CleanUp(false);
+        log.lines.push_back(L"result " + std::to_wstring(result));
+        return result;
+    }
+    // The AddinManagers list of an INI file, and a list of the config file, decoded.
+    std::wstring List(const std::wstring& name) const {
+        std::wstring value;
+        sys::IniFile::ReadValue(Ini(name), L"Extensions", L"AddinManagers", value);
+        return value;
+    }
+    std::wstring Recorded(bool iniPaths) const {
+        std::vector<std::wstring> paths;
+        const InstallerConfigFile config(folder);
+        if (iniPaths) config.GetINIPaths(kSection, paths);
+        else config.GetInstalledApplicationPaths(kSection, paths);
+        std::wstring text;
+        for (const std::wstring& path : paths) text += path + L";";
+        return text;
+    }
+    std::string Expect(bool ok, const char* what) const { return ok ? "" : std::string(what) + "; "; }
+
+    const std::wstring folder = L"C:\\Agent\\Engine";
+    Transcript log;
+    TestProfile p;
+};
+
+struct Case {
+    const char* name;
+    std::function<std::string(Engine&)> run;  // what is wrong afterwards
+};
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
+const Case kCases[] = {
+    // The item goes into every file and both lists are recorded; a second Install replaces them.
+    {"ini-install", [](Engine& e) {
+         e.p.iniEntry.iniFilePaths = {e.Ini(L"a.ini"), e.Ini(L"b.ini"), e.Ini(L"a.ini")};
+         e.Run("install");
+         std::string wrong = e.Expect(e.List(L"a.ini") == L"x,tolvane" && e.List(L"b.ini") == L"x,tolvane", "items");
+         wrong += e.Expect(e.Recorded(true) == e.Ini(L"a.ini") + L";" + e.Ini(L"b.ini") + L";", "INI paths");
+         e.p.applications = {L"C:\\App3"};
+         e.p.iniEntry.iniFilePaths = {e.Ini(L"c.ini")};
+         e.Run("install");
+         return wrong + e.Expect(e.Recorded(false) == L"C:\\App3;" && e.Recorded(true) == e.Ini(L"c.ini") + L";",
+                                 "lists replaced");
+     }},
+    // A missing item is added again and the recorded lists are extended, not replaced.
+    {"ini-repair", [](Engine& e) {
+         e.Run("install");
+         e.Run("repair");
+         e.p.iniEntry.iniFilePaths = {e.Ini(L"a.ini"), e.Ini(L"b.ini")};
+         e.Run("repair");
+         return e.Expect(e.List(L"b.ini") == L"x,tolvane", "item added") +
+                e.Expect(e.Recorded(true) == e.Ini(L"a.ini") + L";" + e.Ini(L"b.ini") + L";", "INI paths extended");
+     }},
+    // An item in other letter case counts as there when adding, as missing when verifying.
+    {"ini-other-case", [](Engine& e) {
+         WriteFileBytes(e.Ini(L"a.ini"), "[Extensions]\r\nAddinManagers=x,TOLVANE\r\n");
+         e.Run("install");
+         e.Run("repair");
+         return e.Expect(e.List(L"a.ini") == L"x,TOLVANE", "list unchanged");
+     }},
+    // Files only the config file still names lose the item too; both lists are emptied.
+    {"ini-uninstall", [](Engine& e) {
+         e.p.iniEntry.iniFilePaths = {e.Ini(L"a.ini"), e.Ini(L"b.ini")};
+         e.Run("install");
+         e.p.iniEntry.iniFilePaths = {e.Ini(L"a.ini")};
+         e.Run("uninstall");
+         return e.Expect(e.List(L"a.ini") == L"x" && e.List(L"b.ini") == L"x", "items removed") +
+                e.Expect(e.Recorded(true).empty() && e.Recorded(false).empty(), "lists emptied") +
+                e.Expect(!Exists(e.folder + L"\\addin.txt"), "file removed");
+     }},
+    // A recorded file that cannot be opened is forgotten, by the path it was recorded with.
+    {"ini-unreadable", [](Engine& e) {
+         e.p.iniEntry.iniFilePaths = {e.Ini(L"a.ini"), e.Ini(L"b.ini")};
+         e.Run("install");
+         const Undo locked = HoldOpen(e.Ini(L"b.ini"));
+         e.Run("remove");
+         return e.Expect(e.Recorded(true) == e.Ini(L"a.ini") + L";", "b.ini forgotten");
+     }},
+    // Without INI files the application counts as not installed: Install rolls back,
+    // Repair keeps what is deployed.
+    {"ini-none", [](Engine& e) {
+         e.p.iniEntry.iniFilePaths.clear();
+         e.Run("install");
+         std::string wrong = e.Expect(!Exists(e.folder + L"\\addin.txt") && !Exists(e.folder + L"\\Installer.ini"),
+                                      "rolled back");
+         e.p.iniEntry.iniFilePaths = {e.Ini(L"a.ini")};
+         e.Run("install");
+         e.p.iniEntry.iniFilePaths.clear();
+         e.Run("repair");
+         return wrong + e.Expect(Exists(e.folder + L"\\addin.txt"), "deployment kept");
+     }},
+    // Other application folders than those recorded: the old deployment goes, a new one comes.
+    {"reinstalled", [](Engine& e) {
+         e.Run("install");
+         e.p.applications = {L"C:\\App3"};
+         e.Run("repair");
+         return e.Expect(e.Recorded(false) == L"C:\\App3;" && Exists(e.folder + L"\\addin.txt"), "laid down again");
+     }},
+    // The clean-up matrix: which removal steps run after which failures, and what is reported.
+    {"cleanup-settings-fail", [](Engine& e) {
+         e.p.comRequired = e.p.registryRequired = true;
+         e.p.iniRequired = false;
+         WriteFileBytes(e.folder + L"\\addin.txt", "deployed");
+         e.p.allKeysResult = 5;
+         e.Run("uninstall");
+         return e.Expect(Exists(e.folder + L"\\addin.txt"), "file kept");
+     }},
+    {"cleanup-unregister-fail", [](Engine& e) {
+         e.p.comRequired = true;
+         e.p.allComFilesResult = 1722;
+         e.p.iniRequired = false;
+         WriteFileBytes(e.folder + L"\\addin.txt", "deployed");
+         e.Run("uninstall");
+         return e.Expect(Exists(e.folder + L"\\addin.txt"), "file kept");
+     }},
+    {"cleanup-enable-fail", [](Engine& e) {
+         e.p.iniRequired = false;
+         e.p.enableResult = 13;
+         e.Run("uninstall");
+         e.p.allFilesResult = 87;
+         e.Run("uninstall");
+         e.p.enableResult = ERROR_NOT_SUPPORTED;
+         e.p.enableFindsDisabled = true;
+         e.p.allFilesResult = 0;
+         e.Run("uninstall");
+         return std::string();
+     }},
+    // The most recent of the list and registry steps decides whether COM is unregistered.
+    {"cleanup-rollback", [](Engine& e) {
+         e.p.comRequired = e.p.registryRequired = true;
+         e.p.iniRequired = false;
+         e.p.applicationListForCleanUp = true;
+         e.p.applicationsResult = 1629;
+         e.Run("rollback");
+         e.p.applicationsResult = 0;
+         e.p.sectionResult = 87;
+         e.Run("rollback");
+         return std::string();
+     }},
+};
+
+class EngineCase : public ::testing::TestWithParam<Case> {};
+
+TEST_P(EngineCase, LogsItsTranscriptAndLeavesWhatItShould) {
+    Engine e;
+    EXPECT_EQ(GetParam().run(e), "");
+    ExpectTranscript(GetParam().name, e.log.lines, e.folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EngineCase, ::testing::ValuesIn(kCases), [](const auto& info) {
+    std::string name = info.param.name;
+    for (char& c : name) c = c == '-' ? '_' : c;
+    return name;
+});
+
+}  // namespace

@@ -1,0 +1,392 @@
+// Requests through the exported DLL on a simulated machine, one row a case: the machine
+// and the fault it is given, the requests, their transcript (transcripts/*.txt, result
+// codes included) and the machine's state afterwards. Every case ends the same way: once
+// the fault is gone, an Uninstall succeeds and leaves nothing of the add-in.
+#include "listing.h"
+#include "machine.h"
+#include "outlook/outlook_plugin_installation_manager.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+namespace {
+
+using Setup = std::function<Undo(Machine&)>;
+using Check = std::function<std::string(const Machine&)>;
+
+struct Case {
+    const char* name;  // of its transcript
+    Outlook outlook;
+    Setup setup;  // the machine before the requests, and the fault
+    std::vector<const wchar_t*> requests;
+    Check after;          // checked once the fault is gone
+    const char* residue = "";  // what an Uninstall then still leaves
+    std::wstring folder = kAgentFolder;
+};
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
+const std::wstring kAddins = L"SOFTWARE\\Microsoft\\Office\\Outlook\\Addins";
+const std::wstring kClass = std::wstring(L"SOFTWARE\\Classes\\CLSID\\") + kAddinClsid;
+const std::wstring kInstallRoot15 = L"SOFTWARE\\Microsoft\\Office\\15.0\\Outlook\\InstallRoot";
+const std::wstring kDisabled = L"\\SOFTWARE\\Microsoft\\Office\\15.0\\Outlook\\Resiliency\\DisabledItems";
+const std::wstring kUserAddin = std::wstring(L"\\") + kAddinKeyPath;
+const std::wstring kLoadTimes = L"\\Software\\Microsoft\\Office\\15.0\\Outlook\\AddInLoadTimes";
+
+const Check kWorking = &Machine::Working;
+const Check kNothing = &Machine::NothingLeft;
+
+Setup Installed(Setup then = nullptr) {
+    return [then](Machine& m) {
+        EXPECT_EQ(m.Run(L"install"), 0u);
+        m.log.lines.clear();
+        return then ? then(m) : Undo();
+    };
+}
+
+Undo Replace(const std::wstring& path, const std::wstring& fixture) {
+    RemoveTree(path);
+    EXPECT_TRUE(CopyFileW(Fixture(fixture).c_str(), path.c_str(), FALSE));
+    return nullptr;
+}
+
+Undo Delete(const std::wstring& path) { return RemoveTree(path), Undo(); }
+
+Undo Folder(const std::wstring& path) {
+    RemoveTree(path);
+    CreateDirectoryW(path.c_str(), nullptr);
+    WriteFileBytes(path + L"\\notes.txt", "stray");
+    return nullptr;
+}
+
+Undo Record(Machine& m, const std::wstring& dll, DWORD view, const std::string& bytes) {
+    SetValue(HKEY_USERS, m.Hive(1) + kDisabled, dll, REG_BINARY, bytes, view);
+    return nullptr;
+}
+
+std::string Fails(bool bad, const char* what) { return bad ? what : ""; }
+
+std::string RecordGone(const Machine& m, const std::wstring& name, DWORD view) {
+    std::string bytes;
+    return Fails(ReadValue(HKEY_USERS, m.Hive(1) + kDisabled, name, view, bytes),
+                 "the disabled-item record is still there");
+}
+
+Check And(Check a, Check b) {
+    return [a, b](const Machine& m) { return a(m) + b(m); };
+}
+
+// What NothingLeft() finds, exactly.
+Check Leaves(std::string what) {
+    return [what](const Machine& m) {
+        const std::string left = m.NothingLeft();
+        return left == what ? "" : left;
+    };
+}
+
+Undo EmptyRecord(Machine& m, DWORD view) {
+    Record(m, L"empty", view, "");
+    return [&m, view] { DeleteTree(HKEY_USERS, m.Hive(1) + kDisabled, view); };
+}
+
+Check Kept(const wchar_t* name) {
+    return [name](const Machine& m) { return Fails(!Exists(m.Agent(name)), "the file is gone"); };
+}
+
+Check SetAside() {
+    return [](const Machine& m) {
+        const auto entries = FolderEntries(m.Temp());
+        return Fails(entries.size() != 1 || m.PendingDeletions() != std::vector<std::wstring>{m.Temp() + L"\\" + entries[0]},
+                     "no file set aside for deletion at restart");
+    };
+}
+
+const std::string kMegabyte(1 << 20, 'x');
+
+const Case kCases[] = {
+    // Whole runs on the two machines the add-in serves, and on one without Outlook.
+    {"e2e-x64", kOutlook64, nullptr, {L"install", L"repair", L"uninstall"}, kNothing},
+    {"e2e-x86", kOutlook32, nullptr, {L"install", L"repair", L"uninstall"}, kNothing},
+    {"no-outlook", kNoOutlook, nullptr, {L"install", L"repair", L"uninstall"}, kNothing},
+
+    // Repair of what Outlook or a user broke.
+    {"repair-disabled", kOutlook64,
+     Installed([](Machine& m) { return Record(m, L"1", 0, DisabledRecord(m.Agent(L"tolvane64.dll"))); }),
+     {L"repair", L"uninstall"}, And(kNothing, [](const Machine& m) { return RecordGone(m, L"1", 0).empty() ? "the record is gone" : ""; })},
+    {"repair-deleted", kOutlook64, Installed([](Machine& m) { return Delete(m.Agent(L"tolvane64.dll")); }),
+     {L"repair", L"repair"}, kWorking},
+    {"repair-unregistered", kOutlook64,
+     Installed([](Machine&) { return DeleteTree(HKEY_LOCAL_MACHINE, kClass, KEY_WOW64_64KEY), Undo(); }),
+     {L"repair"}, kWorking},
+    {"repair-changed-number", kOutlook64,
+     Installed([](Machine&) { return SetDword(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"LoadBehavior", 2, KEY_WOW64_64KEY), Undo(); }),
+     {L"repair"}, kWorking},
+    {"repair-changed-type", kOutlook64,
+     Installed([](Machine&) {
+         SetValue(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"LoadBehavior", REG_SZ, Bytes(L"3"), KEY_WOW64_64KEY);
+         return Undo();
+     }),
+     {L"repair"}, kWorking},
+    {"repair-outdated-in-use", kOutlook64,
+     Installed([](Machine& m) { return Replace(m.Source(L"tolvane64.dll"), L"v2\\tolvane64.dll"), KeepLoaded(m.Agent(L"tolvane64.dll")); }),
+     {L"repair"}, And(kWorking, SetAside())},
+    {"repair-user-records", kOutlook64,
+     Installed([](Machine& m) {
+         SetValue(HKEY_USERS, m.Hive(1) + kLoadTimes, kAddinProgId, REG_BINARY, "time");
+         SetDword(HKEY_USERS, m.Hive(1) + kUserAddin, L"LoadBehavior", 0);
+         return Record(m, L"other", 0, DisabledRecord(L"C:\\other.dll"));
+     }),
+     {L"repair"}, [](const Machine& m) {
+         std::string bytes;
+         return Fails(ReadValue(HKEY_USERS, m.Hive(1) + kLoadTimes, kAddinProgId, 0, bytes), "load time kept") +
+                Fails(!ReadValue(HKEY_USERS, m.Hive(1) + kUserAddin, L"LoadBehavior", 0, bytes) || bytes[0] != 3,
+                      "LoadBehavior not reset") +
+                Fails(RecordGone(m, L"other", 0).empty(), "another add-in's record removed") + m.Working();
+     }},
+    {"repair-cut-short", kOutlook64,
+     Installed([](Machine& m) {
+         const std::string source = ReadFileBytes(m.Source(L"tolvane64.dll"));
+         // A copy cut short where the file had its full size reserved: the rest is zeros.
+         std::string cut = source.substr(0, source.size() / 2);
+         return WriteFileBytes(m.Agent(L"tolvane64.dll"), cut.append(source.size() - cut.size(), '\0')), Undo();
+     }),
+     {L"repair"}, kWorking},
+    {"repair-x86-newer", kOutlook32,
+     Installed([](Machine& m) { return Replace(m.Source(L"tolvane.dll"), L"v2\\tolvane.dll"); }), {L"repair"},
+     kWorking},
+    {"repair-turned-64", kOutlook32,
+     Installed([](Machine& m) {
+         SetValue(HKEY_LOCAL_MACHINE, kInstallRoot15, L"Path", REG_SZ, Bytes(L"C:\\Program Files\\Microsoft Office\\Office15\\"),
+                  KEY_WOW64_64KEY);
+         DeleteTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Office\\14.0", KEY_WOW64_32KEY);
+         m.outlook = kOutlook64;
+         return Undo();
+     }),
+     {L"repair", L"uninstall"}, kNothing},
+
+    // Install meets a fault: it fails and leaves nothing, or works around it.
+    {"install-source-missing", kOutlook64, [](Machine& m) { return Delete(m.Source(L"tolvane.dll")); },
+     {L"install"}, kNothing},
+    {"install-root-unreadable", kOutlook64,
+     [](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kInstallRoot15, KEY_WOW64_64KEY); }, {L"install"},
+     kNothing},
+    {"install-in-use", kOutlook64,
+     [](Machine& m) { return Replace(m.Agent(L"tolvane64.dll"), L"v2\\tolvane64.dll"), KeepLoaded(m.Agent(L"tolvane64.dll")); },
+     {L"install"}, And(kWorking, SetAside())},
+    {"install-in-use-no-temp", kOutlook64,
+     [](Machine& m) {
+         Replace(m.Agent(L"tolvane64.dll"), L"v2\\tolvane64.dll");
+         RemoveTree(m.Temp());
+         const Undo loaded = KeepLoaded(m.Agent(L"tolvane64.dll"));
+         return Undo([&m, loaded] { loaded(), CreateDirectoryW(m.Temp().c_str(), nullptr); });
+     },
+     {L"install"}, Kept(L"tolvane64.dll")},
+    {"install-folder-in-place", kOutlook64, [](Machine& m) { return Folder(m.Agent(L"tolvane64.dll")); },
+     {L"install"}, kNothing},
+    {"install-source-held", kOutlook64, [](Machine& m) { return HoldOpen(m.Source(L"tolvane64.dll")); },
+     {L"install"}, kNothing},
+    {"install-no-export", kOutlook64,
+     [](Machine& m) { return Replace(m.Source(L"tolvane64.dll"), L"noexport\\tolvane64.dll"); }, {L"install"},
+     kNothing},
+    {"install-denied", kOutlook64,
+     [](Machine& m) { return Replace(m.Source(L"tolvane64.dll"), L"denied\\tolvane64.dll"); }, {L"install"},
+     kNothing},
+    {"install-volatile-class", kOutlook64, [](Machine&) { return MakeVolatile(HKEY_LOCAL_MACHINE, kClass, 0); },
+     {L"install"}, kNothing},
+    {"install-volatile-addins", kOutlook64,
+     [](Machine&) { return MakeVolatile(HKEY_LOCAL_MACHINE, kAddins, KEY_WOW64_64KEY); }, {L"install"}, kNothing},
+    {"install-x86-volatile-addins", kOutlook32,
+     [](Machine&) { return MakeVolatile(HKEY_LOCAL_MACHINE, kAddins, KEY_WOW64_32KEY); }, {L"install"}, kNothing},
+    {"install-x86-sta", kOutlook32, [](Machine&) { return EnterSingleThreadedApartment(); }, {L"install"},
+     kNothing},
+    {"install-x86-broker-unregistered", kOutlook32, [](Machine&) { return BreakBroker(BrokerFault::kUnregistered); },
+     {L"install"}, kNothing},
+    {"install-x86-broker-crashing", kOutlook32, [](Machine&) { return BreakBroker(BrokerFault::kCrashing); },
+     {L"install"}, kNothing},
+
+    // Repair meets a fault: it fails and leaves the add-in working once the fault is gone.
+    {"repair-disabled-unreadable", kOutlook64,
+     Installed([](Machine& m) { return Record(m, L"other", 0, DisabledRecord(L"C:\\other.dll")), DenyAccess(HKEY_USERS, m.Hive(1) + kDisabled, 0); }),
+     {L"repair"}, kWorking},
+    {"repair-empty-record", kOutlook64, Installed([](Machine& m) { return EmptyRecord(m, 0); }),
+     {L"repair"}, kWorking},
+    {"repair-sta", kOutlook64, Installed([](Machine&) { return EnterSingleThreadedApartment(); }), {L"repair"},
+     kWorking},
+    {"repair-addin-key-unreadable", kOutlook64,
+     Installed([](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kAddinKeyPath, KEY_WOW64_64KEY, KEY_ENUMERATE_SUB_KEYS); }),
+     {L"repair"}, kWorking},
+    {"repair-user-key-read-only", kOutlook64,
+     Installed([](Machine& m) {
+         SetDword(HKEY_USERS, m.Hive(1) + kUserAddin, L"LoadBehavior", 0);
+         return DenyAccess(HKEY_USERS, m.Hive(1) + kUserAddin, 0, KEY_READ);
+     }),
+     {L"repair"}, kWorking},
+    {"repair-in-use-no-temp", kOutlook64,
+     Installed([](Machine& m) {
+         Replace(m.Source(L"tolvane64.dll"), L"v2\\tolvane64.dll");
+         RemoveTree(m.Temp());
+         const Undo loaded = KeepLoaded(m.Agent(L"tolvane64.dll"));
+         return Undo([&m, loaded] { loaded(), CreateDirectoryW(m.Temp().c_str(), nullptr); });
+     }),
+     {L"repair"}, Kept(L"tolvane64.dll")},
+    {"repair-folder-in-place", kOutlook64, Installed([](Machine& m) { return Folder(m.Agent(L"tolvane64.dll")); }),
+     {L"repair"}, Leaves("the add-in's class in the 64-bit view; "), "the add-in's class in the 64-bit view; "},
+    {"repair-volatile-class", kOutlook64,
+     Installed([](Machine&) {
+         DeleteTree(HKEY_LOCAL_MACHINE, kClass, KEY_WOW64_64KEY);
+         return MakeVolatile(HKEY_LOCAL_MACHINE, kClass, 0);
+     }),
+     {L"repair"}, kNothing},
+    {"repair-volatile-addins", kOutlook64,
+     Installed([](Machine&) {
+         DeleteTree(HKEY_LOCAL_MACHINE, kAddins, KEY_WOW64_64KEY);
+         return MakeVolatile(HKEY_LOCAL_MACHINE, kAddins, KEY_WOW64_64KEY);
+     }),
+     {L"repair"}, kNothing},
+    {"repair-x86-broker-crashing", kOutlook32, Installed([](Machine&) { return BreakBroker(BrokerFault::kCrashing); }),
+     {L"repair"}, kWorking},
+
+    // Uninstall meets a fault: it reports it, and a second Uninstall once the fault is gone
+    // leaves nothing.
+    {"uninstall-disabled-unreadable", kOutlook64,
+     Installed([](Machine& m) {
+         Record(m, L"other", KEY_WOW64_32KEY, DisabledRecord(L"C:\\other.dll"));
+         return DenyAccess(HKEY_USERS, m.Hive(1) + kDisabled, KEY_WOW64_32KEY);
+     }),
+     {L"uninstall"}, kNothing},
+    {"uninstall-empty-record", kOutlook64, Installed([](Machine& m) { return EmptyRecord(m, KEY_WOW64_32KEY); }),
+     {L"uninstall"}, kNothing},
+    {"uninstall-addin-key-unreadable", kOutlook64,
+     Installed([](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kAddinKeyPath, KEY_WOW64_64KEY); }),
+     {L"uninstall"}, Kept(L"tolvane64.dll")},
+    {"uninstall-class-unreadable", kOutlook64,
+     Installed([](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kClass, KEY_WOW64_64KEY); }),
+     {L"uninstall"}, Kept(L"tolvane64.dll")},
+    {"uninstall-held-open", kOutlook64, Installed([](Machine& m) { return HoldOpen(m.Agent(L"tolvane64.dll")); }),
+     {L"uninstall"}, Kept(L"tolvane64.dll")},
+    {"uninstall-in-use", kOutlook64, Installed([](Machine& m) { return KeepLoaded(m.Agent(L"tolvane64.dll")); }),
+     {L"uninstall"}, And(kNothing, SetAside())},
+    {"uninstall-deleted", kOutlook64, Installed([](Machine& m) { return Delete(m.Agent(L"tolvane64.dll")); }),
+     {L"uninstall"}, Leaves("the add-in's class in the 64-bit view; "), "the add-in's class in the 64-bit view; "},
+    {"uninstall-folder-in-place", kOutlook64, Installed([](Machine& m) { return Folder(m.Agent(L"tolvane.dll")); }),
+     {L"uninstall"}, kNothing},
+    {"uninstall-x86-record-read-only", kOutlook32,
+     Installed([](Machine& m) {
+         Record(m, L"1", KEY_WOW64_32KEY, DisabledRecord(m.Agent(L"tolvane.dll")));
+         return DenyAccess(HKEY_USERS, m.Hive(1) + kDisabled, KEY_WOW64_32KEY, KEY_READ);
+     }),
+     {L"uninstall"}, kNothing},
+    {"uninstall-x86-broker-unregistered", kOutlook32,
+     Installed([](Machine&) { return BreakBroker(BrokerFault::kUnregistered); }), {L"uninstall"},
+     Leaves("the add-in's class in the 32-bit view; "), "the add-in's class in the 32-bit view; "},
+
+    // What a host, a user or another program may hand over.
+    {"hostile-missing-folder", kOutlook64, [](Machine& m) { return RemoveTree(m.folder), Undo(); }, {L"install"},
+     [](const Machine& m) { return Fails(Exists(m.folder), "the folder was created"); }},
+    {"hostile-backslash", kOutlook64, nullptr, {L"install", L"repair", L"uninstall"}, kNothing, "",
+     L"C:\\Agent\\Outlook\\"},
+    {"hostile-names", kOutlook64, nullptr, {L"install", L"repair", L"uninstall"}, kNothing, "",
+     L"C:\\Agent \u0410\u0433\u0435\u043d\u0442 \u4ee3\u7406 \U0001F4E6\\Outlook"},
+    {"hostile-long-folder", kOutlook32, nullptr, {L"install", L"repair", L"uninstall"}, kNothing, "",
+     L"C:\\Agent\\" + std::wstring(100, L'a') + L"\\" + std::wstring(100, L'b') + L"\\" + std::wstring(100, L'c')},
+    {"hostile-path-binary", kOutlook64,
+     [](Machine&) { return SetValue(HKEY_LOCAL_MACHINE, kInstallRoot15, L"Path", REG_BINARY, "OFFICE15", KEY_WOW64_64KEY), Undo(); },
+     {L"install"}, kNothing},
+    {"hostile-path-key", kOutlook64,
+     [](Machine&) {
+         DeleteTree(HKEY_LOCAL_MACHINE, kInstallRoot15, KEY_WOW64_64KEY);
+         return SetValue(HKEY_LOCAL_MACHINE, kInstallRoot15 + L"\\Path", L"", REG_SZ, Bytes(L"C:\\Office15\\"), KEY_WOW64_64KEY), Undo();
+     },
+     {L"install"}, kNothing},
+    {"hostile-records-of-a-megabyte", kOutlook64,
+     Installed([](Machine& m) { return Record(m, L"other", 0, kMegabyte + DisabledRecord(L"C:\\other.dll")); }),
+     {L"repair"}, kWorking},
+    {"hostile-x86-record-of-a-megabyte", kOutlook32,
+     Installed([](Machine& m) { return Record(m, L"1", KEY_WOW64_32KEY, kMegabyte + DisabledRecord(m.Agent(L"tolvane.dll"))); }),
+     {L"uninstall"}, And(kNothing, [](const Machine& m) { return RecordGone(m, L"1", KEY_WOW64_32KEY); })},
+    {"hostile-source-folder", kOutlook64, [](Machine& m) { return Folder(m.Source(L"tolvane64.dll")); },
+     {L"install"}, kNothing},
+    {"hostile-zero-bytes", kOutlook64, [](Machine& m) { return WriteFileBytes(m.Source(L"tolvane64.dll"), ""), Undo(); },
+     {L"install"}, kNothing},
+    {"hostile-unversioned", kOutlook64,
+     [](Machine& m) { return Replace(m.Source(L"tolvane64.dll"), L"unversioned\\tolvane64.dll"); },
+     {L"install", L"repair", L"uninstall"}, kNothing},
+
+    // Requests repeated and in any order.
+    {"repeat-install", kOutlook64, nullptr, {L"install", L"install"}, kWorking},
+    {"repeat-uninstall", kOutlook64, Installed(), {L"uninstall", L"uninstall"}, kNothing},
+    {"repeat-nothing-installed", kOutlook64, nullptr, {L"uninstall", L"repair"}, kWorking},
+    {"repeat-after-uninstall", kOutlook64, Installed(), {L"uninstall", L"install", L"uninstall", L"repair"},
+     kWorking},
+};
+
+class Scenario : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Scenario, LogsItsTranscriptAndLeavesTheMachineAsExpected) {
+    const Case& c = GetParam();
+    Machine m(c.outlook, c.folder);
+    const Undo undo = c.setup ? c.setup(m) : Undo();
+    for (const wchar_t* request : c.requests) m.Run(request);
+    ExpectTranscript(c.name, m.log.lines, m.folder);
+    if (undo) undo();
+    EXPECT_EQ(c.after(m), "");
+    m.log.lines.clear();
+    EXPECT_EQ(m.Run(L"uninstall"), 0u) << "once the fault is gone";
+    EXPECT_EQ(m.NothingLeft(), c.residue) << "once the fault is gone";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Scenario, ::testing::ValuesIn(kCases),
+                         [](const auto& info) {
+                             std::string name = info.param.name;
+                             for (char& c : name) c = isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             return name;
+                         });
+
+// Where each request writes: every difference of the prefix's files and registry lies in
+// the add-in's places, in both registry views as stored.
+const wchar_t* const kPlaces[] = {
+    LR"((key|value) HKLM\\Software(\\Wow6432Node)?\\Microsoft\\Office\\Outlook\\Addins\\Tolvane\.OutlookAddin\.1([\\:].*)?)",
+    LR"((key|value) HKLM\\Software\\Classes(\\Wow6432Node)?\\CLSID\\\{6A1D2E90-8B3C-4F57-9E21-C05B7D3A4F18\}([\\:].*)?)",
+    // Outlook's per-user records: disabled items, load times, the per-user add-in key.
+    LR"((key|value) HKU\\[^\\]+\\Software(\\Wow6432Node)?\\Microsoft\\Office\\[^\\]+\\Outlook\\(Resiliency\\DisabledItems|AddInLoadTimes)([\\:].*)?)",
+    LR"((key|value) HKU\\[^\\]+\\Software(\\Wow6432Node)?\\Microsoft\\Office\\Outlook\\Addins\\Tolvane\.OutlookAddin\.1([\\:].*)?)",
+    // Windows' list of files to delete at the next restart, and what Wine's service manager
+    // counts whatever program runs.
+    LR"(value HKLM\\System\\CurrentControlSet\\Control\\Session Manager:PendingFileRenameOperations)",
+    LR"(value HKLM\\System\\CurrentControlSet\\Control\\ServiceCurrent:)",
+};
+
+class WriteScope : public ::testing::TestWithParam<Outlook> {};
+
+TEST_P(WriteScope, EachRequestWritesOnlyInTheAddinsPlaces) {
+    Machine m(GetParam());
+    CreateKey(HKEY_LOCAL_MACHINE, kAddins, GetParam().view);  // Outlook's own
+    const auto inPlace = [&m](const std::wstring& entry) {
+        if (entry.rfind(L"file ", 0) == 0) return _wcsnicmp(entry.c_str() + 5, m.folder.c_str(), m.folder.size()) == 0;
+        for (const wchar_t* place : kPlaces)
+            if (std::regex_match(entry, std::wregex(place, std::regex::icase))) return true;
+        return false;
+    };
+    const auto expectInPlace = [&](const wchar_t* request, unsigned int result) {
+        const Listing before = ListPrefix();
+        EXPECT_EQ(m.Run(request), result);
+        EXPECT_EQ(Unexplained(before, ListPrefix(), inPlace), "") << "written outside the add-in's places";
+    };
+    expectInPlace(L"install", 0);
+    // The user's records, and a newer version while the deployed file is in use.
+    SetValue(HKEY_USERS, m.Hive(1) + kLoadTimes, kAddinProgId, REG_BINARY, "time");
+    SetDword(HKEY_USERS, m.Hive(1) + kUserAddin, L"LoadBehavior", 2);
+    Replace(m.Source(GetParam().dll), std::wstring(L"v2\\") + GetParam().dll);
+    {
+        const Undo inUse = HoldOpen(m.Agent(GetParam().dll), FILE_SHARE_READ | FILE_SHARE_DELETE);
+        expectInPlace(L"repair", 0);
+    }
+    Record(m, L"1", KEY_WOW64_32KEY, DisabledRecord(m.Agent(L"tolvane.dll")));
+    expectInPlace(L"uninstall", 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Outlooks, WriteScope, ::testing::Values(kOutlook64, kOutlook32),
+                         [](const auto& info) { return std::string(info.param.view == KEY_WOW64_64KEY ? "x64" : "x86"); });
+
+}  // namespace

@@ -1,0 +1,173 @@
+// The INI steps' search for an account that can see an INI file, against a sessions module
+// linked in place of the real one: who is logged on, whose token can be had, who can be
+// impersonated, whether the thread comes back, and which user alone sees the file.
+#include "machine.h"
+#include "sys/sessions.h"
+#include "test_profile.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+
+constexpr DWORD kNobody = 0xFFFFFFFF;
+
+struct Session {
+    DWORD id;
+    DWORD state = sys::Sessions::kSessionActive;
+    DWORD tokenError = 0;
+};
+
+// What the fake module works on. The private file exists only while its owner is
+// impersonated; its bytes are kept here in between.
+struct World {
+    std::vector<Session> sessions;
+    DWORD listError = 0;
+    int revertFailures = 0;  // so many RevertToSelf calls fail with 5
+    std::wstring privateFile;
+    DWORD owner = kNobody;
+    std::string privateBytes;
+    std::wstring events;  // "list", "token 2", "token 2 failed", "as 2", "self", "revert failed"
+    DWORD actingAs = kNobody;
+    std::map<HANDLE, DWORD> tokens;
+} world;
+
+void Event(const std::wstring& what) { world.events += (world.events.empty() ? L"" : L", ") + what; }
+
+}  // namespace
+
+namespace sys::Sessions {
+
+DWORD GetLoggedOnSessions(std::vector<SessionInfo>& sessions) {
+    Event(L"list");
+    sessions.clear();
+    for (const Session& session : world.sessions) sessions.push_back({session.id, session.state});
+    return world.listError;
+}
+
+// A real handle, so that the module's owner types close it.
+DWORD QueryUserToken(DWORD sessionId, UniqueKernelHandle& token) {
+    for (const Session& session : world.sessions) {
+        if (session.id != sessionId) continue;
+        Event(L"token " + std::to_wstring(sessionId) + (session.tokenError ? L" failed" : L""));
+        if (session.tokenError) return session.tokenError;
+        token.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        world.tokens[token.get()] = sessionId;
+    }
+    return token ? ERROR_SUCCESS : ERROR_NO_TOKEN;
+}
+
+Impersonation::~Impersonation() { Revert(); }
+
+DWORD Impersonation::Revert() {
+    if (!active_) return ERROR_SUCCESS;
+    if (world.revertFailures > 0) {
+        --world.revertFailures;
+        Event(L"revert failed");
+        return ERROR_ACCESS_DENIED;
+    }
+    if (world.actingAs == world.owner) {
+        world.privateBytes = ReadFileBytes(world.privateFile);
+        DeleteFileW(world.privateFile.c_str());
+    }
+    world.actingAs = kNobody;
+    Event(L"self");
+    active_ = false;
+    return ERROR_SUCCESS;
+}
+
+DWORD Impersonate(HANDLE token, Impersonation& impersonation) {
+    world.actingAs = world.tokens.at(token);
+    if (world.actingAs == world.owner) WriteFileBytes(world.privateFile, world.privateBytes);
+    Event(L"as " + std::to_wstring(world.actingAs));
+    impersonation.active_ = true;
+    return ERROR_SUCCESS;
+}
+
+bool IsThreadImpersonating() { return world.actingAs != kNobody; }
+
+}  // namespace sys::Sessions
+
+namespace {
+
+std::string IniText(const std::string& list) { return "[Extensions]\r\nAddinManagers=" + list + "\r\n"; }
+
+struct Case {
+    const char* name;  // of its transcript
+    std::function<void(World&)> setup;
+    std::string step;  // "add", "verify", "remove" or "install"
+    DWORD result;
+    const wchar_t* events;
+    std::string privateList;  // "x,tolvane" after a successful add
+};
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
+const Case kCases[] = {
+    {"seam-second-user", [](World& w) { w.sessions = {{1}, {2}, {3}}, w.owner = 2; }, "add", 0,
+     L"list, token 1, as 1, self, token 2, as 2, self", "x,tolvane"},
+    {"seam-verify-missing", [](World& w) { w.sessions = {{1}, {2}}, w.owner = 2; }, "verify", 0,
+     L"list, token 1, as 1, self, token 2, as 2, self", "x"},
+    {"seam-remove", [](World& w) { w.sessions = {{1}}, w.owner = 1, w.privateBytes = IniText("x,tolvane"); }, "remove",
+     0, L"list, token 1, as 1, self", "x"},
+    {"seam-nobody", [](World&) {}, "add", 0, L"list", "x"},
+    {"seam-no-session-list", [](World& w) { w.listError = RPC_S_SERVER_UNAVAILABLE; }, "add", 0, L"list", "x"},
+    {"seam-inactive", [](World& w) { w.sessions = {{1, 1}, {2, 4}, {3}}, w.owner = 3; }, "add", 0,
+     L"list, token 3, as 3, self", "x,tolvane"},
+    {"seam-no-token", [](World& w) { w.sessions = {{1, 0, ERROR_NO_TOKEN}, {2}}, w.owner = 2; }, "add", 0,
+     L"list, token 1 failed, token 2, as 2, self", "x,tolvane"},
+    // A thread that cannot come back as itself touches no other session and no other file,
+    // and the procedure neither rolls back nor removes anything as that user.
+    {"seam-revert-fails", [](World& w) { w.sessions = {{1}, {2}}, w.owner = 2, w.revertFailures = 1000; }, "add",
+     ERROR_ACCESS_DENIED, L"list, token 1, as 1, revert failed, revert failed", "x"},
+    {"seam-revert-fails-once", [](World& w) { w.sessions = {{1}, {2}}, w.owner = 2, w.revertFailures = 1; }, "add",
+     ERROR_ACCESS_DENIED, L"list, token 1, as 1, revert failed, self", "x"},
+    {"seam-stuck-install", [](World& w) { w.sessions = {{1}}, w.revertFailures = 1000; }, "install", 1,
+     L"list, token 1, as 1, revert failed, revert failed", "x"},
+};
+
+class SessionsSeam : public ::testing::TestWithParam<Case> {};
+
+TEST_P(SessionsSeam, FindsTheUserWhoSeesTheFile) {
+    const Case& c = GetParam();
+    const std::wstring folder = L"C:\\Agent\\Seam";
+    RemoveTree(folder);
+    CreateFolders(folder + L"\\Install");
+    WriteFileBytes(folder + L"\\Install\\addin.txt", "add-in");
+    const std::wstring shared = folder + L"\\shared.ini";
+    WriteFileBytes(shared, IniText("x"));
+    world = World();
+    world.privateFile = folder + L"\\private.ini";
+    world.privateBytes = IniText("x");
+    c.setup(world);
+
+    Transcript log;
+    TestProfile p;
+    p.Initialize(folder, &log);
+    p.sourceFiles = {L"addin.txt"};
+    p.files = {{L"addin.txt", {folder}}};
+    p.applications = {L"C:\\App"};
+    p.iniRequired = true;
+    p.iniEntry = {{world.privateFile, shared}, L"Extensions", L"AddinManagers", L"tolvane", L","};
+    bool ok = true;
+    INIFileEntryInfo filled;
+    const DWORD result = c.step == "add" ? p.AddEntryToINIFile(filled)
+                         : c.step == "verify" ? p.VerifyIniSettings(ok)
+                         : c.step == "remove" ? p.RemoveEntryFromINIFile()
+                                              : p.Install();
+    log.lines.push_back(L"result " + std::to_wstring(result) + (ok ? L"" : L", needs repair"));
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(world.events, c.events);
+    EXPECT_EQ(world.privateBytes, IniText(c.privateList));
+    ExpectTranscript(c.name, log.lines, folder);
+    RemoveTree(folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SessionsSeam, ::testing::ValuesIn(kCases), [](const auto& info) {
+    std::string name = info.param.name;
+    for (char& c : name) c = c == '-' ? '_' : c;
+    return name;
+});
+
+}  // namespace

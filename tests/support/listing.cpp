@@ -1,0 +1,99 @@
+#include "listing.h"
+
+#include "sys/handles.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+std::wstring Stamp(const FILETIME& time) {
+    return std::to_wstring((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+}
+
+// Links (the user's folders lead to the Linux home) lie outside the prefix: not followed.
+void ListFolder(const std::wstring& folder, Listing& listing) {
+    WIN32_FIND_DATAW found;
+    const sys::UniqueFind search(FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found,
+                                                  FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+    for (bool more = static_cast<bool>(search); more; more = FindNextFileW(search.get(), &found)) {
+        const std::wstring name = found.cFileName, path = folder + L"\\" + name;
+        if (name == L"." || name == L"..") continue;
+        listing[L"file " + path] = std::to_wstring(found.nFileSizeLow) + L" " + Stamp(found.ftLastWriteTime);
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            ListFolder(path, listing);
+    }
+}
+
+void ListKey(HKEY key, const std::wstring& path, Listing& listing) {
+    DWORD nameCapacity = 0, dataCapacity = 0;
+    FILETIME written{};
+    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &nameCapacity,
+                         &dataCapacity, nullptr, &written) != ERROR_SUCCESS)
+        return;
+    listing[L"key " + path] = Stamp(written);
+    std::vector<wchar_t> name(nameCapacity + 2);
+    std::vector<BYTE> data(dataCapacity + 2);
+    for (DWORD index = 0;; ++index) {
+        DWORD nameLength = static_cast<DWORD>(name.size()), size = static_cast<DWORD>(data.size()), type = 0;
+        if (RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type, data.data(), &size)) break;
+        std::uint64_t digest = 14695981039346656037ull;  // FNV-1a
+        for (DWORD i = 0; i < size; ++i) digest = (digest ^ data[i]) * 1099511628211ull;
+        listing[L"value " + path + L":" + std::wstring(name.data(), nameLength)] =
+            std::to_wstring(type) + L" " + std::to_wstring(digest);
+    }
+    wchar_t child[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = 256;
+        if (RegEnumKeyExW(key, index, child, &length, nullptr, nullptr, nullptr, nullptr)) break;
+        sys::UniqueKey opened;
+        if (RegOpenKeyExW(key, child, REG_OPTION_OPEN_LINK, KEY_READ | KEY_WOW64_64KEY, opened.put()) == 0)
+            ListKey(opened.get(), path + L"\\" + child, listing);
+    }
+}
+
+std::string Narrow(const std::wstring& text) {
+    std::string narrow;
+    for (wchar_t c : text) narrow += c >= 0x20 && c < 0x80 ? static_cast<char>(c) : '?';
+    return narrow;
+}
+
+}  // namespace
+
+Listing ListPrefix() {
+    Listing listing;
+    ListFolder(L"C:", listing);
+    ListKey(HKEY_LOCAL_MACHINE, L"HKLM", listing);
+    ListKey(HKEY_USERS, L"HKU", listing);
+    return listing;
+}
+
+std::string Unexplained(const Listing& before, const Listing& after,
+                        const std::function<bool(const std::wstring&)>& allowed) {
+    std::vector<std::pair<std::string, std::wstring>> changes;  // kind, entry
+    for (const auto& [entry, digest] : before)
+        if (!after.count(entry)) changes.emplace_back("removed", entry);
+    for (const auto& [entry, digest] : after) {
+        const auto old = before.find(entry);
+        if (old == before.end()) changes.emplace_back("added", entry);
+        else if (old->second != digest) changes.emplace_back("changed", entry);
+    }
+    std::string text;
+    for (const auto& [kind, entry] : changes) {
+        bool explained = allowed(entry);
+        if (!explained && kind == "changed" && entry.rfind(L"key ", 0) == 0) {
+            const std::wstring key = entry.substr(4);
+            for (const auto& [otherKind, other] : changes) {
+                const std::wstring path = other.substr(other.find(L' ') + 1);
+                const bool value = other.rfind(L"value " + key + L":", 0) == 0;
+                const bool child = otherKind != "changed" && other.rfind(L"key ", 0) == 0 &&
+                                   path.substr(0, path.rfind(L'\\')) == key;
+                explained = explained || ((value || child) && allowed(other));
+            }
+        }
+        if (!explained) text += kind + " " + Narrow(entry) + "\n";
+    }
+    return text;
+}

@@ -1,0 +1,464 @@
+#include "machine.h"
+
+#include "outlook/outlook_plugin_installation_manager.h"
+#include "sys/handles.h"
+
+#include <gtest/gtest.h>
+#include <objbase.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+constexpr const wchar_t* kOfficeKey = L"SOFTWARE\\Microsoft\\Office";
+constexpr const wchar_t* kClassesKey = L"SOFTWARE\\Classes\\CLSID";
+constexpr const wchar_t* kSessionManagerKey = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr const wchar_t* kPendingValue = L"PendingFileRenameOperations";
+constexpr const wchar_t* kHiveNamePrefix = L"S-1-5-21-4242-4242-4242-";
+constexpr DWORD kBothViews[] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
+constexpr DWORD kProgramTimeoutMs = 60000;
+
+std::wstring ClassServerKey() { return std::wstring(kClassesKey) + L"\\" + kAddinClsid + L"\\InprocServer32"; }
+
+std::string Utf8(const std::wstring& text) {
+    std::string bytes(text.size() * 4, '\0');
+    bytes.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
+                                     static_cast<int>(bytes.size()), nullptr, nullptr));
+    return bytes;
+}
+
+std::wstring Wide(const std::string& text) {
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                                    static_cast<int>(wide.size())));
+    return wide;
+}
+
+// Win32 takes a path longer than MAX_PATH only in its long form.
+std::wstring LongForm(const std::wstring& path) {
+    return path.size() >= MAX_PATH && path[1] == L':' ? L"\\\\?\\" + path : path;
+}
+
+sys::UniqueKey OpenKey(HKEY root, const std::wstring& key, REGSAM access) {
+    sys::UniqueKey opened;
+    RegOpenKeyExW(root, key.c_str(), 0, access, opened.put());
+    return opened;
+}
+
+std::string PendingList() {
+    std::string bytes;
+    ReadValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingValue, 0, bytes);
+    return bytes;
+}
+
+void RestorePendingList(const std::string& bytes) {
+    const auto key = OpenKey(HKEY_LOCAL_MACHINE, kSessionManagerKey, KEY_SET_VALUE);
+    if (bytes.empty()) RegDeleteValueW(key.get(), kPendingValue);
+    else RegSetValueExW(key.get(), kPendingValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
+}
+
+// Sections of every transcript file, by name.
+using Sections = std::map<std::string, std::vector<std::string>>;
+Sections LoadTranscripts() {
+    Sections sections;
+    std::vector<std::string>* section = nullptr;
+    for (const std::wstring& name : FolderEntries(TRANSCRIPT_DIR)) {
+        std::istringstream text(ReadFileBytes(std::wstring(TRANSCRIPT_DIR) + L"\\" + name));
+        for (std::string line; std::getline(text, line);) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line.rfind("== ", 0) == 0) section = &sections[line.substr(3)];
+            else if (section && !line.empty() && line[0] != '#') section->push_back(line);
+        }
+    }
+    return sections;
+}
+
+// "name a b": section name with {1} and {2} replaced by a and b.
+void Expand(const Sections& sections, const std::string& call, std::vector<std::wstring>& out) {
+    std::istringstream words(call);
+    std::string name, word;
+    std::vector<std::string> arguments;
+    for (words >> name; words >> word;) arguments.push_back(word);
+    const auto found = sections.find(name);
+    if (found == sections.end()) ADD_FAILURE() << "no transcript section " << name;
+    for (std::string line : found == sections.end() ? std::vector<std::string>() : found->second) {
+        for (size_t i = 0, at; i < arguments.size(); ++i)
+            while ((at = line.find("{" + std::to_string(i + 1) + "}")) != std::string::npos) line.replace(at, 3, arguments[i]);
+        if (line[0] == '@') Expand(sections, line.substr(1), out);
+        else out.push_back(Wide(line));
+    }
+}
+
+}  // namespace
+
+std::wstring ProgramFolder() {
+    wchar_t path[MAX_PATH];
+    const std::wstring program(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
+    return program.substr(0, program.rfind(L'\\'));
+}
+
+std::wstring Fixture(const std::wstring& name) { return ProgramFolder() + L"\\fixtures\\" + name; }
+
+std::string ReadFileBytes(const std::wstring& path) {
+    const sys::UniqueFile file(CreateFileW(LongForm(path).c_str(), GENERIC_READ,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, 0, nullptr));
+    std::string bytes;
+    char buffer[65536];
+    DWORD read = 0;
+    while (file && ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read) bytes.append(buffer, read);
+    return bytes;
+}
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    const sys::UniqueFile file(
+        CreateFileW(LongForm(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    EXPECT_TRUE(file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
+        << "writing a test file failed";
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(LongForm(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    const sys::UniqueFind search(FindFirstFileW(LongForm(folder + L"\\*").c_str(), &entry));
+    for (bool more = static_cast<bool>(search); more; more = FindNextFileW(search.get(), &entry)) {
+        const std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void CreateFolders(const std::wstring& path) {
+    for (size_t end = path.find(L'\\', 3);; end = path.find(L'\\', end + 1)) {
+        CreateDirectoryW(LongForm(path.substr(0, end)).c_str(), nullptr);
+        if (end == std::wstring::npos) return;
+    }
+}
+
+void RemoveTree(const std::wstring& path) {
+    const std::wstring target = LongForm(path);
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        DeleteFileW(target.c_str());
+        return;
+    }
+    for (const std::wstring& name : FolderEntries(path)) RemoveTree(path + L"\\" + name);
+    RemoveDirectoryW(target.c_str());
+}
+
+void CreateKey(HKEY root, const std::wstring& key, DWORD view) {
+    sys::UniqueKey created;
+    EXPECT_EQ(RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, created.put(), nullptr),
+              ERROR_SUCCESS);
+}
+
+void SetValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD type, const std::string& bytes,
+              DWORD view) {
+    sys::UniqueKey created;
+    ASSERT_EQ(RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, created.put(),
+                              nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(created.get(), name.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                             static_cast<DWORD>(bytes.size())),
+              ERROR_SUCCESS);
+}
+
+void SetDword(HKEY root, const std::wstring& key, const std::wstring& name, DWORD value, DWORD view) {
+    SetValue(root, key, name, REG_DWORD, std::string(reinterpret_cast<const char*>(&value), sizeof(value)), view);
+}
+
+std::string Bytes(const std::wstring& text) {
+    return std::string(reinterpret_cast<const char*>(text.c_str()), (text.size() + 1) * sizeof(wchar_t));
+}
+
+void DeleteTree(HKEY root, const std::wstring& key, DWORD view) {
+    if (const auto opened = OpenKey(root, key, KEY_ALL_ACCESS | view)) {
+        RegDeleteTreeW(opened.get(), nullptr);
+        RegDeleteKeyExW(root, key.c_str(), view, 0);
+    }
+}
+
+bool KeyExists(HKEY root, const std::wstring& key, DWORD view) {
+    return static_cast<bool>(OpenKey(root, key, KEY_READ | view));
+}
+
+bool ReadValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD view, std::string& bytes,
+               DWORD* type) {
+    const auto opened = OpenKey(root, key, KEY_READ | view);
+    DWORD size = 0;
+    if (!opened || RegQueryValueExW(opened.get(), name.c_str(), nullptr, type, nullptr, &size) != ERROR_SUCCESS)
+        return false;
+    bytes.assign(size, '\0');
+    return RegQueryValueExW(opened.get(), name.c_str(), nullptr, type, reinterpret_cast<BYTE*>(bytes.data()),
+                            &size) == ERROR_SUCCESS;
+}
+
+std::wstring ReadString(HKEY root, const std::wstring& key, const std::wstring& name, DWORD view) {
+    std::string bytes;
+    if (!ReadValue(root, key, name, view, bytes)) return L"";
+    const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    return text.substr(0, text.find(L'\0'));
+}
+
+std::string DisabledRecord(const std::wstring& dll) {
+    return Bytes(L"\x0001" + dll + L'\0' + L"Tolvane Outlook Add-in");
+}
+
+void Transcript::Log(int level, const wchar_t* message) {
+    lines.push_back(L"[" + std::to_wstring(level) + L"] " + message);
+}
+
+// The library may call only slot 4 of the host's logger.
+void Transcript::Unexpected() {
+    std::fputs("the library called a host-owned logger slot\n", stderr);
+    std::abort();
+}
+
+const Library& TheLibrary() {
+    static const Library library = [] {
+        Library loaded;
+        const HMODULE module = LoadLibraryW((ProgramFolder() + L"\\OutlookPluginInstaller.dll").c_str());
+        loaded.create = reinterpret_cast<PluginInstaller* (*)()>(
+            reinterpret_cast<void*>(GetProcAddress(module, "CreatePluginInstaller")));
+        loaded.destroy = reinterpret_cast<void (*)(PluginInstaller*)>(
+            reinterpret_cast<void*>(GetProcAddress(module, "DeletePluginInstaller")));
+        return loaded;
+    }();
+    return library;
+}
+
+unsigned int RunRequest(const std::wstring& folder, const std::wstring& request, Transcript& log) {
+    PluginInstaller* installer = TheLibrary().create();
+    unsigned int result = installer->Initialize(folder.c_str(), &log);
+    if (result == 0) {
+        if (request == L"install") result = installer->Install();
+        else if (request == L"repair") result = installer->Repair();
+        else result = installer->Uninstall();
+    }
+    TheLibrary().destroy(installer);
+    log.lines.push_back(L"result " + std::to_wstring(result));
+    return result;
+}
+
+void ExpectTranscript(const std::string& section, std::vector<std::wstring> actual, const std::wstring& agentFolder) {
+    static const auto sections = LoadTranscripts();
+    std::vector<std::wstring> expected;
+    Expand(sections, section, expected);
+    for (std::wstring& line : actual)
+        for (size_t at; !agentFolder.empty() && (at = line.find(agentFolder)) != std::wstring::npos;)
+            line.replace(at, agentFolder.size(), L"{AGENT}");
+    if (actual == expected) return;
+    size_t same = 0;
+    while (same < actual.size() && same < expected.size() && actual[same] == expected[same]) ++same;
+    std::string text;
+    for (size_t i = 0; i < actual.size(); ++i) text += (i == same ? ">> " : "   ") + Utf8(actual[i]) + "\n";
+    ADD_FAILURE() << "transcript " << section << " differs at line " << same + 1 << ", expected:\n   "
+                  << (same < expected.size() ? Utf8(expected[same]) : "(the end)") << "\nactual:\n"
+                  << text;
+}
+
+Undo DenyAccess(HKEY root, const std::wstring& key, DWORD view, REGSAM allowed) {
+    const auto opened = OpenKey(root, key, READ_CONTROL | WRITE_DAC | view);
+    DWORD size = 0;
+    RegGetKeySecurity(opened.get(), DACL_SECURITY_INFORMATION, nullptr, &size);
+    auto original = std::make_shared<std::string>(size, '\0');
+    EXPECT_EQ(RegGetKeySecurity(opened.get(), DACL_SECURITY_INFORMATION, original->data(), &size), ERROR_SUCCESS);
+    BYTE everyone[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof(everyone);
+    alignas(DWORD) BYTE aclBuffer[128];
+    ACL* acl = reinterpret_cast<ACL*>(aclBuffer);
+    SECURITY_DESCRIPTOR descriptor;
+    CreateWellKnownSid(WinWorldSid, nullptr, everyone, &sidSize);
+    InitializeAcl(acl, sizeof(aclBuffer), ACL_REVISION);
+    if (allowed) AddAccessAllowedAce(acl, ACL_REVISION, allowed, everyone);
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
+    EXPECT_EQ(RegSetKeySecurity(opened.get(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                &descriptor),
+              ERROR_SUCCESS);
+    // The owner may always change the DACL back, whatever it grants.
+    return [=] {
+        if (const auto key2 = OpenKey(root, key, WRITE_DAC | view))
+            RegSetKeySecurity(key2.get(), DACL_SECURITY_INFORMATION, original->data());
+    };
+}
+
+Undo MakeVolatile(HKEY root, const std::wstring& key, DWORD view) {
+    sys::UniqueKey created;
+    const std::wstring parent = key.substr(0, key.rfind(L'\\'));
+    EXPECT_EQ(RegCreateKeyExW(root, parent.c_str(), 0, nullptr, 0, KEY_WRITE | view, nullptr, created.put(), nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegCreateKeyExW(root, key.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_WRITE | view, nullptr,
+                              created.put(), nullptr),
+              ERROR_SUCCESS);
+    return [=] { DeleteTree(root, key, view); };
+}
+
+Undo HoldOpen(const std::wstring& path, DWORD share) {
+    auto file = std::make_shared<sys::UniqueFile>(
+        CreateFileW(LongForm(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(*file) << "opening a test file failed";
+    return [file] { file->reset(); };
+}
+
+Undo KeepLoaded(const std::wstring& path) {
+    auto module = std::make_shared<sys::UniqueModule>(LoadLibraryW(path.c_str()));
+    EXPECT_TRUE(*module) << "loading a test DLL failed";
+    return [module] { module->reset(); };
+}
+
+Undo EnterSingleThreadedApartment() {
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    return [] { CoUninitialize(); };
+}
+
+DWORD RunProgram(const std::wstring& program, const std::wstring& arguments) {
+    std::wstring command = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION created{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
+                        &startup, &created))
+        return GetLastError();
+    const sys::UniqueKernelHandle process(created.hProcess);
+    const sys::UniqueKernelHandle thread(created.hThread);
+    if (WaitForSingleObject(process.get(), kProgramTimeoutMs) == WAIT_TIMEOUT) {
+        TerminateProcess(process.get(), WAIT_TIMEOUT);
+        WaitForSingleObject(process.get(), kProgramTimeoutMs);
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process.get(), &code);
+    return code;
+}
+
+DWORD RegisterBroker() { return RunProgram(Fixture(L"broker\\ComRegistrationBroker.exe"), L"/RegServer"); }
+
+// A copy of the broker registers its own path, so that breaking the copy leaves the
+// build's program alone.
+Undo BreakBroker(BrokerFault fault) {
+    const std::wstring copy = ProgramFolder() + L"\\broken\\ComRegistrationBroker.exe";
+    if (fault == BrokerFault::kUnregistered) {
+        EXPECT_EQ(RunProgram(Fixture(L"broker\\ComRegistrationBroker.exe"), L"/UnregServer"), 0u);
+    } else {
+        CreateFolders(ProgramFolder() + L"\\broken");
+        EXPECT_TRUE(CopyFileW(Fixture(L"broker\\ComRegistrationBroker.exe").c_str(), copy.c_str(), FALSE));
+        EXPECT_EQ(RunProgram(copy, L"/RegServer"), 0u);
+        if (fault == BrokerFault::kProgramMissing) {
+            DeleteFileW(copy.c_str());
+        } else {
+            EXPECT_TRUE(CopyFileW(Fixture(L"crashing_server.exe").c_str(), copy.c_str(), FALSE));
+        }
+    }
+    return [copy] {
+        DeleteFileW(copy.c_str());
+        EXPECT_EQ(RegisterBroker(), 0u);
+    };
+}
+
+Machine::Machine(Outlook which, std::wstring agentFolder)
+    : outlook(which), folder(std::move(agentFolder)), pendingBefore_(PendingList()) {
+    static const DWORD brokerRegistered = RegisterBroker();
+    EXPECT_EQ(brokerRegistered, 0u);
+    if (outlook.version)
+        SetValue(HKEY_LOCAL_MACHINE, std::wstring(kOfficeKey) + L"\\" + outlook.version + L"\\Outlook\\InstallRoot",
+                 L"Path", REG_SZ, Bytes(std::wstring(L"C:\\Program Files\\Microsoft Office\\") + outlook.folder + L"\\"),
+                 outlook.view);
+    RemoveTree(folder);
+    CreateFolders(folder + L"\\Install");
+    CreateFolders(Temp());
+    for (const wchar_t* dll : {kAddinFile32, kAddinFile64})
+        EXPECT_TRUE(CopyFileW(Fixture(std::wstring(L"v1\\") + dll).c_str(), LongForm(Source(dll)).c_str(), FALSE));
+}
+
+Machine::~Machine() {
+    for (const DWORD view : kBothViews) {
+        DeleteTree(HKEY_LOCAL_MACHINE, kOfficeKey, view);
+        DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kClassesKey) + L"\\" + kAddinClsid, view);
+    }
+    for (const std::wstring& hive : hives_) RegDeleteTreeW(HKEY_USERS, hive.c_str());
+    RemoveTree(folder);
+    RestorePendingList(pendingBefore_);
+}
+
+std::wstring Machine::Hive(int n) const {
+    const std::wstring name = kHiveNamePrefix + std::to_wstring(1000 + n);
+    if (std::find(hives_.begin(), hives_.end(), name) == hives_.end()) {
+        hives_.push_back(name);
+        // Once SOFTWARE\Wow6432Node exists, Wine keeps 32-bit access below SOFTWARE apart.
+        sys::UniqueKey created;
+        RegCreateKeyExW(HKEY_USERS, (name + L"\\SOFTWARE\\Wow6432Node").c_str(), 0, nullptr, 0,
+                        KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, created.put(), nullptr);
+    }
+    return name;
+}
+
+std::vector<std::wstring> Machine::PendingDeletions() const {
+    const std::string now = PendingList();
+    const std::string added = now.substr(std::min(now.size(), pendingBefore_.size()));
+    const std::wstring text(reinterpret_cast<const wchar_t*>(added.data()), added.size() / sizeof(wchar_t));
+    std::vector<std::wstring> names;  // pairs: "\??\path", then the new name, empty for deletion
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = text.find(L'\0', start);
+        names.push_back(text.substr(start, end - start));
+        start = end == std::wstring::npos ? text.size() : end + 1;
+    }
+    std::vector<std::wstring> deletions;
+    for (size_t i = 0; i + 1 < names.size(); i += 2)
+        if (names[i + 1].empty() && names[i].size() > 4) deletions.push_back(names[i].substr(4));
+    return deletions;
+}
+
+std::string Machine::NothingLeft() const {
+    std::string wrong;
+    for (const wchar_t* dll : {kAddinFile32, kAddinFile64})
+        if (Exists(Agent(dll))) wrong += Utf8(dll) + " is in the agent folder; ";
+    const std::vector<std::wstring> pending = PendingDeletions();
+    for (const std::wstring& name : FolderEntries(Temp()))
+        if (std::find(pending.begin(), pending.end(), Temp() + L"\\" + name) == pending.end())
+            wrong += "temp holds " + Utf8(name) + ", not waiting for deletion; ";
+    for (const DWORD view : kBothViews) {
+        const std::string in = view == KEY_WOW64_32KEY ? " in the 32-bit view; " : " in the 64-bit view; ";
+        if (KeyExists(HKEY_LOCAL_MACHINE, kAddinKeyPath, view)) wrong += "the add-in key" + in;
+        if (KeyExists(HKEY_LOCAL_MACHINE, ClassServerKey(), view)) wrong += "the add-in's class" + in;
+    }
+    return wrong;
+}
+
+std::string Machine::Working() const {
+    std::string wrong;
+    const DWORD other = outlook.view == KEY_WOW64_64KEY ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    const std::wstring otherDll = outlook.dll == std::wstring(kAddinFile64) ? kAddinFile32 : kAddinFile64;
+    if (!Exists(Agent(outlook.dll)) || ReadFileBytes(Agent(outlook.dll)) != ReadFileBytes(Source(outlook.dll)))
+        wrong += "the deployed add-in is not its source; ";
+    if (Exists(Agent(otherDll))) wrong += "the other add-in file is deployed; ";
+    if (ReadString(HKEY_LOCAL_MACHINE, ClassServerKey(), L"", outlook.view) != Agent(outlook.dll))
+        wrong += "the class does not name the deployed file; ";
+    if (KeyExists(HKEY_LOCAL_MACHINE, ClassServerKey(), other)) wrong += "a class in the other view; ";
+    if (KeyExists(HKEY_LOCAL_MACHINE, kAddinKeyPath, other)) wrong += "an add-in key in the other view; ";
+    OutlookPluginInstallationManager profile;
+    std::vector<RegistryKeyValueData> keys;
+    if (outlook.view == KEY_WOW64_64KEY) profile.Get64BitRegistryKeyValueData(keys);
+    else profile.Get32BitRegistryKeyValueData(keys);
+    for (const RegistryValueEntry& value : keys.at(0).regValueList) {
+        std::string bytes;
+        DWORD type = 0;
+        const bool read = ReadValue(HKEY_LOCAL_MACHINE, kAddinKeyPath, value.Name, outlook.view, bytes, &type);
+        const DWORD number = _wtoi(value.Value.c_str());
+        const std::string expected = value.ValueType == REG_DWORD
+                                         ? std::string(reinterpret_cast<const char*>(&number), sizeof(number))
+                                         : Bytes(value.Value);
+        if (!read || type != value.ValueType || bytes != expected) wrong += "add-in value " + Utf8(value.Name) + "; ";
+    }
+    return wrong;
+}

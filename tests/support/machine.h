@@ -1,0 +1,129 @@
+// The one simulated machine of the suite and the benchmark: an installed Outlook (its
+// install root in one registry view), an agent folder whose "Install" subfolder holds the
+// add-in files, the registration broker, user hives, and the library loaded as the agent
+// loads it. Everything a machine or a fault sets up is removed again at the end of its scope.
+#pragma once
+
+#include <OutlookPluginInstaller.h>
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+struct Outlook {
+    const wchar_t* version;  // Office version key; null: no Outlook
+    DWORD view;              // of its install root, the add-in key and the COM class
+    const wchar_t* folder;   // Office folder under "C:\Program Files\Microsoft Office"
+    const wchar_t* dll;      // the add-in file deployed for it
+};
+inline constexpr Outlook kOutlook64{L"15.0", KEY_WOW64_64KEY, L"Office15", L"tolvane64.dll"};
+inline constexpr Outlook kOutlook32{L"14.0", KEY_WOW64_32KEY, L"Office14", L"tolvane.dll"};
+inline constexpr Outlook kNoOutlook{nullptr, 0, nullptr, nullptr};
+
+inline constexpr const wchar_t* kAgentFolder = L"C:\\Agent\\Outlook";
+
+std::wstring ProgramFolder();                       // where the DLL and the fixtures are built
+std::wstring Fixture(const std::wstring& name);     // ProgramFolder()\fixtures\name
+std::string ReadFileBytes(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+void CreateFolders(const std::wstring& path);       // with the missing ones above it
+void RemoveTree(const std::wstring& path);          // files and folders, through Win32
+std::vector<std::wstring> FolderEntries(const std::wstring& folder);  // sorted
+bool Exists(const std::wstring& path);
+
+// Registry set-up through Win32 alone. Keys are created with their parents.
+void SetValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD type,
+              const std::string& bytes, DWORD view = 0);
+void SetDword(HKEY root, const std::wstring& key, const std::wstring& name, DWORD value, DWORD view = 0);
+std::string Bytes(const std::wstring& text);        // UTF-16 bytes of the text and its NUL
+void CreateKey(HKEY root, const std::wstring& key, DWORD view = 0);
+void DeleteTree(HKEY root, const std::wstring& key, DWORD view);
+bool KeyExists(HKEY root, const std::wstring& key, DWORD view);
+// The value's data, or nothing when it cannot be read; `type` receives its type.
+bool ReadValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD view,
+               std::string& bytes, DWORD* type = nullptr);
+std::wstring ReadString(HKEY root, const std::wstring& key, const std::wstring& name, DWORD view);
+
+// Outlook's record of a disabled add-in, naming the DLL's path as UTF-16 text.
+std::string DisabledRecord(const std::wstring& dll);
+
+// Host loggers. A transcript keeps every line as the reference host prints it.
+class Transcript final : public PluginInstallerLogger {
+public:
+    void HostSlot0() override { Unexpected(); }
+    void HostSlot1() override { Unexpected(); }
+    void HostSlot2() override { Unexpected(); }
+    void HostSlot3() override { Unexpected(); }
+    void Log(int level, const wchar_t* message) override;
+    std::vector<std::wstring> lines;
+
+private:
+    static void Unexpected();
+};
+
+// OutlookPluginInstaller.dll, loaded once per process from the program's folder.
+struct Library {
+    PluginInstaller* (*create)() = nullptr;
+    void (*destroy)(PluginInstaller*) = nullptr;
+};
+const Library& TheLibrary();
+// Create, Initialize, the request ("install", "repair", "uninstall"), Delete, and the
+// "result N" line as the reference host prints it.
+unsigned int RunRequest(const std::wstring& folder, const std::wstring& request, Transcript& log);
+
+// The expected transcript `section` (transcripts/*.txt: "== name" starts a section, "@name
+// a b" includes one with {1}, {2} replaced, "#" starts a comment), compared whole with
+// `actual`, in which the agent folder reads {AGENT}. The difference is printed.
+void ExpectTranscript(const std::string& section, std::vector<std::wstring> actual,
+                      const std::wstring& agentFolder);
+
+// What a fault set up, undone at the end of the case or when the fault is to be gone.
+using Undo = std::function<void()>;
+Undo DenyAccess(HKEY root, const std::wstring& key, DWORD view, REGSAM allowed = 0);
+Undo MakeVolatile(HKEY root, const std::wstring& key, DWORD view);  // below it no lasting key
+// Without sharing reads, copies and deletes fail (32); sharing reading and deleting is how a
+// program that has the file open lets it be renamed.
+Undo HoldOpen(const std::wstring& path, DWORD share = 0);
+Undo KeepLoaded(const std::wstring& path);    // as Outlook holds the add-in
+Undo EnterSingleThreadedApartment();          // the calling thread, as a host may have left it
+enum class BrokerFault { kUnregistered, kProgramMissing, kCrashing };
+Undo BreakBroker(BrokerFault fault);
+
+// Runs a program and waits for it (bounded); its exit code, or the failure to start it.
+DWORD RunProgram(const std::wstring& program, const std::wstring& arguments);
+DWORD RegisterBroker();
+
+class Machine {
+public:
+    explicit Machine(Outlook outlook = kOutlook64, std::wstring folder = kAgentFolder);
+    ~Machine();
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+
+    unsigned int Run(const std::wstring& request) { return RunRequest(folder, request, log); }
+    std::wstring Agent(const std::wstring& name) const { return folder + L"\\" + name; }
+    std::wstring Source(const std::wstring& name) const { return folder + L"\\Install\\" + name; }
+    std::wstring Temp() const { return folder + L"\\temp"; }
+    // Test user hive n under HKEY_USERS (named to sort after the prefix's own), created
+    // with separate 32- and 64-bit views and removed with the machine.
+    std::wstring Hive(int n) const;
+    // Files scheduled for deletion at the next restart since the machine was set up.
+    std::vector<std::wstring> PendingDeletions() const;
+
+    // Both checks give what is wrong, or nothing.
+    // Nothing of the add-in: no add-in file in the agent folder, no add-in key and no COM
+    // class in either view, and in "temp" only files waiting for deletion at the next restart.
+    std::string NothingLeft() const;
+    // The add-in for this Outlook in place: its file equal to its source, its key with the
+    // profile's values and its class naming the file in its view, nothing in the other view.
+    std::string Working() const;
+
+    Outlook outlook;
+    std::wstring folder;
+    Transcript log;
+
+private:
+    std::string pendingBefore_;
+    mutable std::vector<std::wstring> hives_;
+};

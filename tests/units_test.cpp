@@ -1,0 +1,152 @@
+// What a request through the DLL cannot reach or pin down: pure logic at its edges, the
+// Win32 behaviours under Wine that the library relies on, the installer object's guards.
+#include "installer/outlook_plugin_installer_impl.h"
+#include "machine.h"
+#include "outlook/outlook_plugin_installation_manager.h"
+#include "state/installer_config_file.h"
+#include "sys/file_system.h"
+#include "sys/ini_file.h"
+#include "sys/registry.h"
+#include "sys/version_info.h"
+#include "test_profile.h"
+
+#include <gtest/gtest.h>
+
+#include <new>
+
+namespace {
+
+TEST(PureLogic, PathEncodingDecodesWhatItEncodesAndReadsAnyTextSafely) {
+    for (const std::wstring path : {L"", L"C:\\Program Files\\App", L"\\\\server\\share\\\u0410\U0001F4E6"})
+        EXPECT_EQ(DecodePath(EncodePath(path)), path);
+    EXPECT_EQ(EncodePath(L"AB"), L"116,7,");  // 'A' ^ '5', 'B' ^ 'E'
+    const struct { std::wstring item, path; } cases[] = {
+        {L" +116, -65529,", L"AB"},                 // blanks and a sign, as "%d" reads them
+        {L"116,7,trailing", L"AB"},                 // text after the last comma is ignored
+        {L"x,", std::wstring(1, L'5')},             // no digits: 0, XORed with the key
+        {L"65652,", L"A"},                          // numbers keep their low 16 bits
+        {std::wstring(100000, L'9') + L",", std::wstring(1, static_cast<wchar_t>(0xFFFF ^ L'5'))},
+    };
+    for (const auto& c : cases) EXPECT_EQ(DecodePath(c.item), c.path) << c.item.substr(0, 20);
+}
+
+TEST(PureLogic, ListsSplitTrimAndPrefixPaths) {
+    const struct { std::wstring value, delimiter; std::vector<std::wstring> items; } splits[] = {
+        {L" a ,\tb\r\n,, \v c", L",", {L"a", L"b", L"\v c"}},  // only blanks, tabs and line ends go
+        {L"a;;b", L";;", {L"a", L"b"}},
+        {L" a,b ", L"", {L"a,b"}},                             // no delimiter: one item
+    };
+    for (const auto& s : splits) {
+        std::vector<std::wstring> items;
+        sys::IniFile::SplitValue(s.value, s.delimiter, items);
+        EXPECT_EQ(items, s.items) << s.value;
+    }
+    TestProfile profile;
+    const struct { std::wstring path, longPath; } prefixes[] = {
+        {L"C:\\a.ini", L"\\\\?\\C:\\a.ini"},
+        {L"\\\\server\\share\\a.ini", L"\\\\?\\UNC\\server\\share\\a.ini"},
+        {L"", L""},
+    };
+    for (const auto& p : prefixes) {
+        std::wstring path = p.path;
+        EXPECT_EQ(profile.AddLongPathPrefix(path), 0u);
+        EXPECT_EQ(path, p.longPath);
+    }
+    EXPECT_EQ(FindStringNoCase(L"c:\\program files\\office15\\", L"OFFICE15"), 17u);
+    EXPECT_EQ(FindStringNoCase(L"\u00e9OFFICE15", L"\u00c9office15"), std::wstring::npos);
+}
+
+TEST(Win32, VersionResourcesGiveTheFirstTranslationsFileVersion) {
+    const struct { const wchar_t* fixture; HRESULT result; const wchar_t* text; } cases[] = {
+        {L"v2\\tolvane64.dll", S_OK, L"1.0.0.2"},
+        {L"v1\\tolvane.dll", S_OK, L"1.0.0.1"},  // a 32-bit DLL read from 64-bit code
+        {L"v1\\missing.dll", HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), L"untouched"},
+        {L"unversioned\\tolvane64.dll", HRESULT_FROM_WIN32(ERROR_RESOURCE_DATA_NOT_FOUND), L"untouched"},
+        {L"version\\two_translations.dll", S_OK, L"3.2.1.0"},  // "0c0a04e4", not the second
+        {L"version\\short_translation.dll", E_FAIL, L"untouched"},
+    };
+    for (const auto& c : cases) {
+        std::wstring text = L"untouched";
+        EXPECT_EQ(sys::VersionInfo::GetFileVersionString(Fixture(c.fixture), text), c.result) << c.fixture;
+        EXPECT_EQ(text, c.text) << c.fixture;
+    }
+}
+
+TEST(Win32, IniValuesOfAnyLengthAndTheirItemsInAnyCase) {
+    const std::wstring file = ProgramFolder() + L"\\list.ini";
+    const std::wstring longItem(1000, L'i');
+    WriteFileBytes(file, "[S]\r\nK=a," + std::string(longItem.begin(), longItem.end()) + "\r\n");
+    std::wstring value;
+    EXPECT_EQ(sys::IniFile::ReadValue(file, L"S", L"K", value), 0u);
+    EXPECT_EQ(value, L"a," + longItem);
+    EXPECT_EQ(sys::IniFile::AddValue(L"\\\\?\\" + file, L"S", L"K", L"A", L","), 0u);
+    EXPECT_EQ(sys::IniFile::RemoveValue(file, L"S", L"K", L"I" + longItem.substr(1), L","), 0u);
+    sys::IniFile::ReadValue(file, L"S", L"K", value);
+    EXPECT_EQ(value, L"a");
+    DeleteFileW(file.c_str());
+    EXPECT_EQ(sys::IniFile::AddValue(file, L"S", L"K", L"a", L","), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(Exists(file));
+}
+
+TEST(Win32, RegistryRefusesToRemoveARootAndReadsLongValuesWhole) {
+    const std::wstring key = L"SOFTWARE\\TolvaneTest";
+    EXPECT_EQ(sys::Registry::RemoveKey(HKEY_LOCAL_MACHINE, L"", 0), static_cast<DWORD>(ERROR_INVALID_DATA));
+    const std::wstring text(32768, L'p');
+    SetValue(HKEY_LOCAL_MACHINE, key, L"Path", REG_SZ, Bytes(text));
+    std::wstring read;
+    EXPECT_EQ(sys::Registry::GetStringValue(HKEY_LOCAL_MACHINE, key, L"Path", read, 0), 0u);
+    EXPECT_EQ(read, text);
+    EXPECT_EQ(sys::Registry::RemoveKey(HKEY_LOCAL_MACHINE, key, 0), 0u);
+}
+
+// Z: is Wine's view of the Linux root; /dev/shm there is another volume than C:.
+TEST(Win32, AFileInUseIsSetAsideBesideItselfWhenTempIsOnAnotherVolume) {
+    Machine m;
+    CopyFileW(Fixture(L"v1\\tolvane64.dll").c_str(), m.Agent(L"tolvane64.dll").c_str(), FALSE);
+    const Undo loaded = KeepLoaded(m.Agent(L"tolvane64.dll"));
+    EXPECT_EQ(sys::FileSystem::DeleteFile(L"tolvane64.dll", m.folder, L"Z:\\dev\\shm"), 0u);
+    const std::vector<std::wstring> pending = m.PendingDeletions();
+    ASSERT_EQ(pending.size(), 1u);
+    EXPECT_EQ(pending[0].rfind(m.Agent(L"tolvane64.dll_"), 0), 0u);
+    loaded();
+}
+
+class Throwing : public TestProfile {
+    DWORD Install() override { throw std::bad_alloc(); }
+};
+
+TEST(InstallerObject, GuardsItsRequestsAndTurnsAnExceptionInto8) {
+    const Library& library = TheLibrary();
+    Transcript log;
+    PluginInstaller* installer = library.create();
+    EXPECT_EQ(installer->Install(), 5u);  // before any Initialize
+    EXPECT_EQ(installer->Initialize(nullptr, &log), 5u);
+    EXPECT_EQ(installer->Initialize(L"C:\\Agent", nullptr), 5u);
+    EXPECT_EQ(installer->Initialize(L"", &log), 5u);
+    EXPECT_EQ(installer->Repair(), 5u);
+    EXPECT_TRUE(log.lines.empty());
+    // One object serves every request in turn, on the folder last given; a null folder
+    // changes nothing, an empty one leaves the object refusing requests.
+    Machine m;
+    EXPECT_EQ(installer->Initialize(L"C:\\Elsewhere", &log), 0u);
+    EXPECT_EQ(installer->Initialize(m.folder.c_str(), &log), 0u);
+    EXPECT_EQ(installer->Initialize(nullptr, &log), 5u);
+    EXPECT_EQ(installer->Install(), 0u);
+    EXPECT_EQ(installer->Repair(), 6u);
+    EXPECT_EQ(installer->Uninstall(), 0u);
+    EXPECT_EQ(m.NothingLeft(), "");
+    EXPECT_EQ(installer->Initialize(L"", &log), 5u);
+    EXPECT_EQ(installer->Uninstall(), 5u);
+    library.destroy(installer);
+    library.destroy(nullptr);
+
+    Throwing engine;
+    log.lines.clear();
+    EXPECT_EQ(OutlookPluginInstallerImpl::RunRequest(&log, engine, &PluginInstallationManager::Install, L"Install started",
+                                                     L"Install: failure", L"Install completed"),
+              8u);
+    EXPECT_EQ(log.lines, (std::vector<std::wstring>{L"[3] Install started", L"[3] Install: failure Error=8",
+                                                    L"[3] Install completed"}));
+}
+
+}  // namespace
