@@ -1,6 +1,7 @@
 #include "sys/com_registration.h"
 
 #include "sys/handles.h"
+#include "sys/registry.h"
 
 #include <objbase.h>
 
@@ -24,6 +25,9 @@ constexpr CLSID kBrokerClsid = {0x2f4c9a17, 0x6b3e, 0x4d85,
 // {8D3B61E2-0A47-4C9F-B25E-7F1C04A9D3B8}
 constexpr IID kBrokerIid = {0x8d3b61e2, 0x0a47, 0x4c9f,
                             {0xb2, 0x5e, 0x7f, 0x1c, 0x04, 0xa9, 0xd3, 0xb8}};
+
+constexpr const wchar_t* kClassesKey = L"SOFTWARE\\Classes\\CLSID\\";
+constexpr const wchar_t* kInprocServerKey = L"\\InprocServer32";
 
 constexpr char kRegisterExport[] = "DllRegisterServer";
 constexpr char kUnregisterExport[] = "DllUnregisterServer";
@@ -131,6 +135,22 @@ DWORD VerifyRegistration(const std::wstring& clsid, bool& registered, bool is64B
         return CodeFromHResult(asked);
     registered = answer != FALSE;
     return ERROR_SUCCESS;
+}
+
+DWORD GetClassServer(const std::wstring& clsid, DWORD view, std::wstring& dllPath) {
+    std::vector<Registry::RegistryValueData> values;
+    const DWORD read = Registry::GetValue(HKEY_LOCAL_MACHINE, kClassesKey + clsid + kInprocServerKey, values, view);
+    if (read != ERROR_SUCCESS) return read;
+    for (const Registry::RegistryValueData& value : values) {
+        if (!value.Name.empty() || (value.ValueType != REG_SZ && value.ValueType != REG_EXPAND_SZ)) continue;
+        dllPath = value.Value;
+        return ERROR_SUCCESS;
+    }
+    return ERROR_FILE_NOT_FOUND;
+}
+
+DWORD RemoveClass(const std::wstring& clsid, DWORD view) {
+    return Registry::RemoveKey(HKEY_LOCAL_MACHINE, kClassesKey + clsid, view);
 }
 
 }  // namespace sys::ComRegistration
