@@ -37,7 +37,7 @@ struct Engine {
         const DWORD result = step == "install"     ? p.Install()
                              : step == "repair"    ? p.Repair()
                              : step == "uninstall" ? p.Uninstall()
-                             : step == "remove"    ? p.RemoveEntryFromINIFile()
+                             : step == "remove"    ? p.RemoveEntryFromINIFile(itemLeftIn)
                                                    : p.CleanUp(false);
         log.lines.push_back(L"result " + std::to_wstring(result));
         return result;
@@ -60,6 +60,7 @@ struct Engine {
     std::string Expect(bool ok, const char* what) const { return ok ? "" : std::string(what) + "; "; }
 
     const std::wstring folder = L"C:\\Agent\\Engine";
+    std::vector<std::wstring> itemLeftIn;
     Transcript log;
     TestProfile p;
 };
@@ -100,6 +101,13 @@ const Case kCases[] = {
          e.Run("repair");
          return e.Expect(e.List(L"a.ini") == L"x,TOLVANE", "list unchanged");
      }},
+    // A path given in long form is used as it is.
+    {"ini-long-form", [](Engine& e) {
+         e.p.iniEntry.iniFilePaths = {L"\\\\?\\" + e.Ini(L"a.ini")};
+         e.Run("install");
+         e.Run("repair");
+         return std::string();
+     }},
     // Files only the config file still names lose the item too; both lists are emptied.
     {"ini-uninstall", [](Engine& e) {
          e.p.iniEntry.iniFilePaths = {e.Ini(L"a.ini"), e.Ini(L"b.ini")};
@@ -110,13 +118,20 @@ const Case kCases[] = {
                 e.Expect(e.Recorded(true).empty() && e.Recorded(false).empty(), "lists emptied") +
                 e.Expect(!Exists(e.folder + L"\\addin.txt"), "file removed");
      }},
-    // A recorded file that cannot be opened is forgotten, by the path it was recorded with.
-    {"ini-unreadable", [](Engine& e) {
-         e.p.iniEntry.iniFilePaths = {e.Ini(L"a.ini"), e.Ini(L"b.ini")};
+    // A file that still holds the item stays recorded until an Uninstall removes it: one
+    // that cannot be opened, one that no account can see.
+    {"ini-item-left", [](Engine& e) {
+         e.p.iniEntry.iniFilePaths = {e.Ini(L"a.ini"), e.Ini(L"b.ini"), e.Ini(L"unseen.ini")};
          e.Run("install");
-         const Undo locked = HoldOpen(e.Ini(L"b.ini"));
-         e.Run("remove");
-         return e.Expect(e.Recorded(true) == e.Ini(L"a.ini") + L";", "b.ini forgotten");
+         std::string wrong;
+         {
+             const Undo locked = HoldOpen(e.Ini(L"b.ini"));
+             e.Run("uninstall");
+             wrong = e.Expect(e.Recorded(true) == e.Ini(L"b.ini") + L";" + e.Ini(L"unseen.ini") + L";", "kept");
+         }
+         e.Run("uninstall");
+         return wrong + e.Expect(e.List(L"a.ini") == L"x" && e.List(L"b.ini") == L"x", "items removed") +
+                e.Expect(e.Recorded(true) == e.Ini(L"unseen.ini") + L";", "the unseen file kept");
      }},
     // Without INI files the application counts as not installed: Install rolls back,
     // Repair keeps what is deployed.

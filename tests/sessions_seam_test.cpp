@@ -152,9 +152,10 @@ TEST_P(SessionsSeam, FindsTheUserWhoSeesTheFile) {
     p.iniEntry = {{world.privateFile, shared}, L"Extensions", L"AddinManagers", L"tolvane", L","};
     bool ok = true;
     INIFileEntryInfo filled;
+    std::vector<std::wstring> itemLeftIn;
     const DWORD result = c.step == "add" ? p.AddEntryToINIFile(filled)
                          : c.step == "verify" ? p.VerifyIniSettings(ok)
-                         : c.step == "remove" ? p.RemoveEntryFromINIFile()
+                         : c.step == "remove" ? p.RemoveEntryFromINIFile(itemLeftIn)
                                               : p.Install();
     log.lines.push_back(L"result " + std::to_wstring(result) + (ok ? L"" : L", needs repair"));
     EXPECT_EQ(result, c.result);

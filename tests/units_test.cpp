@@ -46,6 +46,7 @@ TEST(PureLogic, ListsSplitTrimAndPrefixPaths) {
         {L"C:\\a.ini", L"\\\\?\\C:\\a.ini"},
         {L"\\\\server\\share\\a.ini", L"\\\\?\\UNC\\server\\share\\a.ini"},
         {L"", L""},
+        {L"\\\\?\\C:\\a.ini", L"\\\\?\\C:\\a.ini"},  // already in long form
     };
     for (const auto& p : prefixes) {
         std::wstring path = p.path;

@@ -16,6 +16,7 @@ DWORD PluginInstallationManager::Uninstall() {
 // unless every removal before succeeded. A failure of EnablePlugin wins over the rest.
 DWORD PluginInstallationManager::CleanUp(bool isUninstall) {
     ApplicationPathList appInstallLocationList;
+    std::vector<std::wstring> itemLeftIn;
     DWORD result = ERROR_SUCCESS;
     DWORD last = ERROR_SUCCESS;
     DWORD enableResult = ERROR_SUCCESS;
@@ -38,7 +39,7 @@ DWORD PluginInstallationManager::CleanUp(bool isUninstall) {
         }
     }
     if (IsINIEntryRequired()) {
-        last = RemoveEntryFromINIFile();
+        last = RemoveEntryFromINIFile(itemLeftIn);
         if (last) {
             fail(L"CleanUp: RemoveFromINIFile failure", last);
             // A thread left acting as another user does no further work.
@@ -56,6 +57,13 @@ DWORD PluginInstallationManager::CleanUp(bool isUninstall) {
         if (DWORD r = DeleteFiles(appInstallLocationList)) fail(L"CleanUp: DeleteFiles failure", r);
     }
     if (DWORD r = CleanUpInstallerConfigFile()) fail(L"CleanUpInstallerConfigFile failure", r);
+    // Files that may still hold the item stay recorded, so that a later Uninstall removes it.
+    std::wstring section;
+    if (!itemLeftIn.empty() && GetInstallerConfigSectionName(section) == ERROR_SUCCESS && !section.empty()) {
+        INIFileEntryInfo left;
+        left.iniFilePaths = itemLeftIn;
+        if (DWORD r = UpdateInstallerConfigFile(section, left)) fail(L"CleanUp: UpdateInstallerConfigFile failure", r);
+    }
 
     return enableResult != ERROR_SUCCESS ? enableResult : result;
 }

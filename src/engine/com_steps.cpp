@@ -3,6 +3,8 @@
 #include "sys/com_registration.h"
 #include "sys/file_system.h"
 
+#include <cwchar>
+
 namespace {
 
 // Unregistration codes that mean the file was never registered: the DLL is not there, its
@@ -46,32 +48,61 @@ DWORD PluginInstallationManager::RegisterCOMServer() {
     return ERROR_SUCCESS;
 }
 
-// Every file is attempted; only the last one's outcome decides the result. A file that is
-// not deployed has nothing registered through it and is not asked about.
+// Every file is attempted, and a failure stays the result whatever the files after it give.
+// A file that is not deployed has nothing registered through it and is not asked about.
 DWORD PluginInstallationManager::UnRegisterCOMServer() {
     Log(kLogTrace) << L"UnRegisterCOMServer Start";
     COMServerFileMap files;
-    DWORD result = GetAllFileNamesForCOMRegistration(files);
+    const DWORD filesResult = GetAllFileNamesForCOMRegistration(files);
+    std::wstring clsid;
+    if (GetCLSID(clsid) != ERROR_SUCCESS) clsid.clear();  // then no class is looked at
+    DWORD failure = ERROR_SUCCESS;
     for (const auto& [fileName, is64Bit] : files) {
         const std::wstring path = ServerPath(installDir, fileName);
+        const DWORD view = is64Bit ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
         Log(kLogTrace) << L"UnRegister COM DLL " << path;
         bool exists = false;
         const bool absent = sys::FileSystem::DoesFileExists(path, exists) == ERROR_SUCCESS && !exists;
-        const DWORD code = absent   ? kDllMissing
-                           : is64Bit ? sys::ComRegistration::UnregisterComDll(path)
-                                     : sys::ComRegistration::UnregisterComDllByBroker(path);
-        result = code;
-        if (IsAlreadyUnregistered(code)) {
+        DWORD code = absent   ? kDllMissing
+                     : is64Bit ? sys::ComRegistration::UnregisterComDll(path)
+                               : sys::ComRegistration::UnregisterComDllByBroker(path);
+        if (IsAlreadyUnregistered(code) || (code != ERROR_SUCCESS && !ClassNames(clsid, view, path))) {
             Log(kLogInfo) << L"CleanUp: UnRegisterCOMServer failure" << kErrorSuffix << code;
-            result = ERROR_SUCCESS;
+            // A DLL that is gone cannot take its class with it.
+            code = code == kDllMissing ? RemoveClassOf(clsid, view, path) : ERROR_SUCCESS;
         }
+        if (code != ERROR_SUCCESS) failure = code;
     }
+    const DWORD result = files.empty() ? filesResult : failure;
     if (result != ERROR_SUCCESS) {
         Log(kLogError) << L"UnRegisterCOMServer: UnRegister failure" << kErrorSuffix << result;
         return result;
     }
     Log(kLogTrace) << L"UnRegisterCOMServer End";
     return ERROR_SUCCESS;
+}
+
+// Whether the class may be registered for this very file; when its registration cannot be
+// read, it may.
+bool PluginInstallationManager::ClassNames(const std::wstring& clsid, DWORD view, const std::wstring& path) {
+    std::wstring server;
+    const DWORD read = clsid.empty() ? ERROR_FILE_NOT_FOUND
+                                     : sys::ComRegistration::GetClassServer(clsid, view, server);
+    if (read == ERROR_FILE_NOT_FOUND) return false;
+    return read != ERROR_SUCCESS || _wcsicmp(server.c_str(), path.c_str()) == 0;
+}
+
+// Removes the class's registration when it names this missing file; a registration that
+// names another file belongs to someone else.
+DWORD PluginInstallationManager::RemoveClassOf(const std::wstring& clsid, DWORD view, const std::wstring& path) {
+    std::wstring server;
+    if (clsid.empty() || sys::ComRegistration::GetClassServer(clsid, view, server) != ERROR_SUCCESS ||
+        _wcsicmp(server.c_str(), path.c_str()) != 0)
+        return ERROR_SUCCESS;
+    const DWORD removed = sys::ComRegistration::RemoveClass(clsid, view);
+    if (removed == ERROR_SUCCESS)
+        Log(kLogInfo) << L"UnRegisterCOMServer: class " << clsid << L" of the missing " << path << L" removed";
+    return removed;
 }
 
 DWORD PluginInstallationManager::VerifyCOMRegistration(bool& registered) {

@@ -268,7 +268,8 @@ bool PluginInstallationManager::CheckIfFileAccessible(const std::wstring& path, 
 }
 
 DWORD PluginInstallationManager::AddLongPathPrefix(std::wstring& path) {
-    if (path.empty()) return ERROR_SUCCESS;
+    // A path already in long form would never exist prefixed twice.
+    if (path.empty() || path.rfind(kLongPathPrefix, 0) == 0) return ERROR_SUCCESS;
     // A path with a drive letter is prefixed whole; a UNC path loses one of its backslashes.
     if (path.find(L':') != std::wstring::npos)
         path = kLongPathPrefix + path;

@@ -72,7 +72,8 @@ DWORD PluginInstallationManager::AddEntryToINIFile(INIFileEntryInfo& iniFileEntr
         Log(kLogTrace) << kAdding << path << L" " << iniFileEntryInfo.section << L" "
                        << iniFileEntryInfo.key << L"=" << iniFileEntryInfo.value;
         std::vector<std::wstring> items;
-        const DWORD r = UpdateINILotusExtension(path, iniFileEntryInfo, kIniAdd, std::wstring(), items);
+        bool reached = false;
+        const DWORD r = UpdateINILotusExtension(path, iniFileEntryInfo, kIniAdd, std::wstring(), items, reached);
         if (r) {
             Log(kLogError) << kAddUpdateFailure << kErrorSuffix << r;
             // A thread stuck as someone else must not touch the next file.
@@ -84,7 +85,7 @@ DWORD PluginInstallationManager::AddEntryToINIFile(INIFileEntryInfo& iniFileEntr
     return lastFailure;
 }
 
-DWORD PluginInstallationManager::RemoveEntryFromINIFile() {
+DWORD PluginInstallationManager::RemoveEntryFromINIFile(std::vector<std::wstring>& itemLeftIn) {
     Log(kLogTrace) << kRemoveStart;
     INIFileEntryInfo entry;
     if (DWORD r = GetINIFileEntryInfo(entry)) {
@@ -120,7 +121,9 @@ DWORD PluginInstallationManager::RemoveEntryFromINIFile() {
         Log(kLogTrace) << kRemoving << path << L" " << entry.section << L" " << entry.key << L"="
                        << entry.value;
         std::vector<std::wstring> items;
-        const DWORD r = UpdateINILotusExtension(path, entry, kIniRemove, sectionName, items);
+        bool reached = false;
+        const DWORD r = UpdateINILotusExtension(path, entry, kIniRemove, sectionName, items, reached);
+        if (r || !reached) itemLeftIn.push_back(path);
         if (r) {
             Log(kLogError) << kRemoveUpdateFailure << kErrorSuffix << r;
             if (sessions::IsThreadImpersonating()) return r;
@@ -146,7 +149,8 @@ DWORD PluginInstallationManager::VerifyIniSettings(bool& settingsOk) {
     for (const std::wstring& path : entry.iniFilePaths) {
         Log(kLogTrace) << kGetting << path << L" " << entry.section << L" " << entry.key;
         std::vector<std::wstring> items;
-        if (DWORD r = UpdateINILotusExtension(path, entry, kIniRead, std::wstring(), items)) {
+        bool reached = false;
+        if (DWORD r = UpdateINILotusExtension(path, entry, kIniRead, std::wstring(), items, reached)) {
             Log(kLogError) << kVerifyUpdateFailure << kErrorSuffix << r;
             return r;
         }
@@ -166,12 +170,15 @@ DWORD PluginInstallationManager::UpdateINILotusExtension(const std::wstring& ini
                                                          const INIFileEntryInfo& entry,
                                                          IniOperation operation,
                                                          const std::wstring& sectionName,
-                                                         std::vector<std::wstring>& items) {
+                                                         std::vector<std::wstring>& items,
+                                                         bool& reached) {
+    reached = false;
     std::wstring longPath = iniFilePath;
     if (DWORD r = AddLongPathPrefix(longPath)) return r;
 
     bool exists = false;
     DWORD existsResult = fs::DoesFileExists(longPath, exists);
+    reached = exists;
     if (exists)
         return GetUpdateIniValuesIntoFile(longPath, iniFilePath, entry, operation, sectionName, items);
     CheckIfFileAccessible(longPath, existsResult);
@@ -190,6 +197,7 @@ DWORD PluginInstallationManager::UpdateINILotusExtension(const std::wstring& ini
         if (sessions::Impersonate(token.get(), impersonation)) continue;
 
         existsResult = fs::DoesFileExists(longPath, exists);
+        reached = exists;
         DWORD result = ERROR_SUCCESS;
         if (exists)
             result = GetUpdateIniValuesIntoFile(longPath, iniFilePath, entry, operation, sectionName,
@@ -222,7 +230,8 @@ DWORD PluginInstallationManager::GetUpdateIniValuesIntoFile(const std::wstring& 
     case kIniRemove: {
         const DWORD r =
             ini::RemoveValue(iniFilePath, entry.section, entry.key, entry.value, entry.separator);
-        if (r == ERROR_FILE_NOT_FOUND) {
+        bool stillThere = false;
+        if (r == ERROR_FILE_NOT_FOUND && fs::DoesFileExists(iniFilePath, stillThere) == ERROR_SUCCESS && !stillThere) {
             // A file that is gone is no failure of the removal; the config file forgets it.
             Log(kLogTrace) << kIniFileGone << iniFilePath;
             if (!sectionName.empty()) {

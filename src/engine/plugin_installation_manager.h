@@ -75,6 +75,8 @@ public:
     DWORD RegisterCOMServer();
     DWORD UnRegisterCOMServer();
     DWORD VerifyCOMRegistration(bool& registered);
+    bool ClassNames(const std::wstring& clsid, DWORD view, const std::wstring& path);
+    DWORD RemoveClassOf(const std::wstring& clsid, DWORD view, const std::wstring& path);
 
     // Registry settings. VerifyRegistrySettings only ever clears settingsOk.
     DWORD AddSettingsToRegistry();
@@ -83,11 +85,13 @@ public:
 
     // INI file entries. VerifyIniSettings only ever clears settingsOk.
     DWORD AddEntryToINIFile(INIFileEntryInfo& iniFileEntryInfo);
-    DWORD RemoveEntryFromINIFile();
+    // itemLeftIn receives the files whose item could not be removed or that no account reached.
+    DWORD RemoveEntryFromINIFile(std::vector<std::wstring>& itemLeftIn);
     DWORD VerifyIniSettings(bool& settingsOk);
+    // reached: whether the service or a logged-on user could see the file.
     DWORD UpdateINILotusExtension(const std::wstring& iniFilePath, const INIFileEntryInfo& entry,
                                   IniOperation operation, const std::wstring& sectionName,
-                                  std::vector<std::wstring>& items);
+                                  std::vector<std::wstring>& items, bool& reached);
     // iniFilePath is the long form the file is reached by; recordedPath names the same file
     // as the profile or the installer config file gave it, the only form the config file knows.
     DWORD GetUpdateIniValuesIntoFile(const std::wstring& iniFilePath, const std::wstring& recordedPath,

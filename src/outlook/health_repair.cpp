@@ -1,6 +1,7 @@
 #include "outlook/outlook_plugin_installation_manager.h"
 
 #include "outlook/health_repair.h"
+#include "sys/file_system.h"
 #include "sys/registry.h"
 
 namespace {
@@ -19,8 +20,15 @@ DWORD OutlookPluginInstallationManager::EnablePlugin(const ApplicationPathList&,
         Log(kLogTrace) << L"EnablePlugin:- EnumSubKeys failure" << r;
         return r;
     }
-    const std::wstring fileName = is64BitOutlook ? kAddinFile64 : kAddinFile32;
-    const DWORD view = is64BitOutlook ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+    // An uninstall has not looked for Outlook: the add-in deployed in the folder tells whose
+    // records to remove.
+    bool deployed64 = false;
+    const bool is64Bit = is64BitOutlook ||
+                         (removeIfDisabled && sys::FileSystem::DoesFileExists(installDir + L"\\" + kAddinFile64,
+                                                                              deployed64) == ERROR_SUCCESS &&
+                          deployed64);
+    const std::wstring fileName = is64Bit ? kAddinFile64 : kAddinFile32;
+    const DWORD view = is64Bit ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
 
     DWORD result = ERROR_SUCCESS;
     for (const std::wstring& hive : hives) {
@@ -36,10 +44,10 @@ DWORD OutlookPluginInstallationManager::EnablePlugin(const ApplicationPathList&,
             }
             for (const RegistryValueData& value : values) {
                 if (value.ValueType != REG_BINARY) continue;
+                // An empty record names no file: it cannot be the add-in's.
                 if (value.BinaryData.empty()) {
-                    Log(kLogTrace) << L"EnablePlugin:- GetValue returns NULL BINARY data, Error="
-                                   << static_cast<DWORD>(ERROR_INVALID_DATA);
-                    return ERROR_INVALID_DATA;
+                    Log(kLogTrace) << L"EnablePlugin:- Name = " << value.Name << L" holds no BINARY data, skipped";
+                    continue;
                 }
                 if (value.BinaryDataAsText().find(fileName) == std::wstring::npos) continue;
                 pluginEnabled = false;

@@ -30,6 +30,9 @@ constexpr const wchar_t* kLocalServerKey = L"LocalServer32";
 constexpr const wchar_t* kThreadingModelValue = L"ThreadingModel";
 constexpr const wchar_t* kDefaultValue = L"";
 
+std::wstring ClassKey(const std::wstring& clsid) { return std::wstring(kClassesKey) + L"\\" + clsid; }
+std::wstring InprocServerKey(const std::wstring& clsid) { return ClassKey(clsid) + L"\\" + kInprocServerKey; }
+
 constexpr char kRegisterExport[] = "DllRegisterServer";
 constexpr char kUnregisterExport[] = "DllUnregisterServer";
 using ServerExport = HRESULT(STDAPICALLTYPE*)();
@@ -151,16 +154,32 @@ DWORD VerifyRegistration(const std::wstring& clsid, bool& registered, bool is64B
     return ERROR_SUCCESS;
 }
 
+DWORD GetClassServer(const std::wstring& clsid, DWORD view, std::wstring& dllPath) {
+    std::vector<Registry::RegistryValueData> values;
+    const DWORD read = Registry::GetValue(HKEY_LOCAL_MACHINE, InprocServerKey(clsid), values, view);
+    if (read != ERROR_SUCCESS) return read;
+    for (const Registry::RegistryValueData& value : values) {
+        if (!value.Name.empty() || (value.ValueType != REG_SZ && value.ValueType != REG_EXPAND_SZ)) continue;
+        dllPath = value.Value;
+        return ERROR_SUCCESS;
+    }
+    return ERROR_FILE_NOT_FOUND;
+}
+
+DWORD RemoveClass(const std::wstring& clsid, DWORD view) {
+    return Registry::RemoveKey(HKEY_LOCAL_MACHINE, ClassKey(clsid), view);
+}
+
 DWORD ReadClassRegistration(const std::wstring& clsid, DWORD view, ClassRegistration& registration) {
-    const std::wstring classKey = std::wstring(kClassesKey) + L"\\" + clsid;
     ClassRegistration read;
-    if (const DWORD r = Registry::DoesKeyExist(HKEY_LOCAL_MACHINE, classKey, read.registered, view))
+    if (const DWORD r = Registry::DoesKeyExist(HKEY_LOCAL_MACHINE, ClassKey(clsid), read.registered, view))
         return r;
     if (read.registered) {
-        const std::wstring inproc = classKey + L"\\" + kInprocServerKey;
-        if (DWORD r = ReadServerValue(inproc, kDefaultValue, view, read.inprocServer)) return r;
-        if (DWORD r = ReadServerValue(inproc, kThreadingModelValue, view, read.threadingModel)) return r;
-        const std::wstring local = classKey + L"\\" + kLocalServerKey;
+        const DWORD server = GetClassServer(clsid, view, read.inprocServer);
+        if (server != ERROR_SUCCESS && server != ERROR_FILE_NOT_FOUND) return server;
+        if (DWORD r = ReadServerValue(InprocServerKey(clsid), kThreadingModelValue, view, read.threadingModel))
+            return r;
+        const std::wstring local = ClassKey(clsid) + L"\\" + kLocalServerKey;
         if (DWORD r = ReadServerValue(local, kDefaultValue, view, read.localServer)) return r;
     }
     registration = std::move(read);

@@ -31,6 +31,11 @@ DWORD RegisterComDllByBroker(const std::wstring& dllPath);
 DWORD UnregisterComDllByBroker(const std::wstring& dllPath);
 // 0 with `registered` false for a class that is not registered.
 DWORD VerifyRegistration(const std::wstring& clsid, bool& registered, bool is64Bit);
+// The DLL that the class's in-process server key names in that registry view; 2 when the
+// class has none there.
+DWORD GetClassServer(const std::wstring& clsid, DWORD view, std::wstring& dllPath);
+// Removes the class's registration in that view, as the DLL's own unregistration would.
+DWORD RemoveClass(const std::wstring& clsid, DWORD view);
 // 0 with `registered` false for a class that is not registered in that view.
 DWORD ReadClassRegistration(const std::wstring& clsid, DWORD view, ClassRegistration& registration);
 

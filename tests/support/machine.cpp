@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 #include <objbase.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cwchar>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -24,20 +26,6 @@ constexpr DWORD kBothViews[] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
 constexpr DWORD kProgramTimeoutMs = 60000;
 
 std::wstring ClassServerKey() { return std::wstring(kClassesKey) + L"\\" + kAddinClsid + L"\\InprocServer32"; }
-
-std::string Utf8(const std::wstring& text) {
-    std::string bytes(text.size() * 4, '\0');
-    bytes.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
-                                     static_cast<int>(bytes.size()), nullptr, nullptr));
-    return bytes;
-}
-
-std::wstring Wide(const std::string& text) {
-    std::wstring wide(text.size(), L'\0');
-    wide.resize(MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                                    static_cast<int>(wide.size())));
-    return wide;
-}
 
 // Win32 takes a path longer than MAX_PATH only in its long form.
 std::wstring LongForm(const std::wstring& path) {
@@ -90,7 +78,7 @@ void Expand(const Sections& sections, const std::string& call, std::vector<std::
         for (size_t i = 0, at; i < arguments.size(); ++i)
             while ((at = line.find("{" + std::to_string(i + 1) + "}")) != std::string::npos) line.replace(at, 3, arguments[i]);
         if (line[0] == '@') Expand(sections, line.substr(1), out);
-        else out.push_back(Wide(line));
+        else out.emplace_back(line.begin(), line.end());  // transcripts are ASCII
     }
 }
 
@@ -158,20 +146,20 @@ void RemoveTree(const std::wstring& path) {
 }
 
 void CreateKey(HKEY root, const std::wstring& key, DWORD view) {
-    sys::UniqueKey created;
-    EXPECT_EQ(RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, created.put(), nullptr),
-              ERROR_SUCCESS);
+    SetValue(root, key, L"", 0, "", view);
 }
 
+// An empty name and type 0 only create the key.
 void SetValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD type, const std::string& bytes,
               DWORD view) {
     sys::UniqueKey created;
-    ASSERT_EQ(RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, created.put(),
-                              nullptr),
+    EXPECT_EQ(RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, created.put(), nullptr),
               ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExW(created.get(), name.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
-                             static_cast<DWORD>(bytes.size())),
-              ERROR_SUCCESS);
+    if (type || !name.empty()) {
+        EXPECT_EQ(RegSetValueExW(created.get(), name.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                                 static_cast<DWORD>(bytes.size())),
+                  ERROR_SUCCESS);
+    }
 }
 
 void SetDword(HKEY root, const std::wstring& key, const std::wstring& name, DWORD value, DWORD view) {
@@ -261,11 +249,10 @@ void ExpectTranscript(const std::string& section, std::vector<std::wstring> actu
     if (actual == expected) return;
     size_t same = 0;
     while (same < actual.size() && same < expected.size() && actual[same] == expected[same]) ++same;
-    std::string text;
-    for (size_t i = 0; i < actual.size(); ++i) text += (i == same ? ">> " : "   ") + Utf8(actual[i]) + "\n";
+    std::wstring text;
+    for (size_t i = 0; i < actual.size(); ++i) text += (i == same ? L">> " : L"   ") + actual[i] + L"\n";
     ADD_FAILURE() << "transcript " << section << " differs at line " << same + 1 << ", expected:\n   "
-                  << (same < expected.size() ? Utf8(expected[same]) : "(the end)") << "\nactual:\n"
-                  << text;
+                  << (same < expected.size() ? expected[same] : L"(the end)") << "\nactual:\n" << text;
 }
 
 Undo DenyAccess(HKEY root, const std::wstring& key, DWORD view, REGSAM allowed) {
@@ -274,19 +261,14 @@ Undo DenyAccess(HKEY root, const std::wstring& key, DWORD view, REGSAM allowed) 
     RegGetKeySecurity(opened.get(), DACL_SECURITY_INFORMATION, nullptr, &size);
     auto original = std::make_shared<std::string>(size, '\0');
     EXPECT_EQ(RegGetKeySecurity(opened.get(), DACL_SECURITY_INFORMATION, original->data(), &size), ERROR_SUCCESS);
-    BYTE everyone[SECURITY_MAX_SID_SIZE];
-    DWORD sidSize = sizeof(everyone);
-    alignas(DWORD) BYTE aclBuffer[128];
-    ACL* acl = reinterpret_cast<ACL*>(aclBuffer);
-    SECURITY_DESCRIPTOR descriptor;
-    CreateWellKnownSid(WinWorldSid, nullptr, everyone, &sidSize);
-    InitializeAcl(acl, sizeof(aclBuffer), ACL_REVISION);
-    if (allowed) AddAccessAllowedAce(acl, ACL_REVISION, allowed, everyone);
-    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
-    EXPECT_EQ(RegSetKeySecurity(opened.get(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                &descriptor),
+    // Everyone gets `allowed`, and nothing is inherited.
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    wchar_t text[32] = L"D:P";
+    if (allowed) swprintf(text, 32, L"D:P(A;;0x%x;;;WD)", static_cast<unsigned>(allowed));
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1, &descriptor, nullptr);
+    EXPECT_EQ(RegSetKeySecurity(opened.get(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, descriptor),
               ERROR_SUCCESS);
+    LocalFree(descriptor);
     // The owner may always change the DACL back, whatever it grants.
     return [=] {
         if (const auto key2 = OpenKey(root, key, WRITE_DAC | view))
@@ -422,11 +404,11 @@ std::vector<std::wstring> Machine::PendingDeletions() const {
 std::string Machine::NothingLeft() const {
     std::string wrong;
     for (const wchar_t* dll : {kAddinFile32, kAddinFile64})
-        if (Exists(Agent(dll))) wrong += Utf8(dll) + " is in the agent folder; ";
+        if (Exists(Agent(dll))) wrong += std::string(dll, dll + wcslen(dll)) + " is in the agent folder; ";
     const std::vector<std::wstring> pending = PendingDeletions();
     for (const std::wstring& name : FolderEntries(Temp()))
         if (std::find(pending.begin(), pending.end(), Temp() + L"\\" + name) == pending.end())
-            wrong += "temp holds " + Utf8(name) + ", not waiting for deletion; ";
+            wrong += "temp holds a file not waiting for deletion; ";
     for (const DWORD view : kBothViews) {
         const std::string in = view == KEY_WOW64_32KEY ? " in the 32-bit view; " : " in the 64-bit view; ";
         if (KeyExists(HKEY_LOCAL_MACHINE, kAddinKeyPath, view)) wrong += "the add-in key" + in;
@@ -458,7 +440,7 @@ std::string Machine::Working() const {
         const std::string expected = value.ValueType == REG_DWORD
                                          ? std::string(reinterpret_cast<const char*>(&number), sizeof(number))
                                          : Bytes(value.Value);
-        if (!read || type != value.ValueType || bytes != expected) wrong += "add-in value " + Utf8(value.Name) + "; ";
+        if (!read || type != value.ValueType || bytes != expected) wrong += "add-in value " + std::string(value.Name.begin(), value.Name.end()) + "; ";
     }
     return wrong;
 }

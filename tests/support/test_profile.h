@@ -16,7 +16,7 @@ public:
 
     DWORD GetSourceFilesForVerification(std::vector<std::wstring>& names) override {
         names.insert(names.end(), sourceFiles.begin(), sourceFiles.end());
-        return sourceFilesResult;
+        return 0;
     }
     DWORD GetInstalledApplicationList(ApplicationPathList& list) override {
         list.insert(list.end(), applications.begin(), applications.end());
@@ -55,7 +55,6 @@ public:
     }
 
     std::vector<std::wstring> sourceFiles;
-    DWORD sourceFilesResult = 0;
     ApplicationPathList applications;
     DWORD applicationsResult = 0;
     FileCopyMap files;  // also every file the removal looks for
