@@ -20,15 +20,9 @@ DWORD OutlookPluginInstallationManager::EnablePlugin(const ApplicationPathList&,
         Log(kLogTrace) << L"EnablePlugin:- EnumSubKeys failure" << r;
         return r;
     }
-    // An uninstall has not looked for Outlook: the add-in deployed in the folder tells whose
-    // records to remove.
-    bool deployed64 = false;
-    const bool is64Bit = is64BitOutlook ||
-                         (removeIfDisabled && sys::FileSystem::DoesFileExists(installDir + L"\\" + kAddinFile64,
-                                                                              deployed64) == ERROR_SUCCESS &&
-                          deployed64);
-    const std::wstring fileName = is64Bit ? kAddinFile64 : kAddinFile32;
-    const DWORD view = is64Bit ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+    std::wstring fileName;
+    DWORD view = 0;
+    GetDisabledItemTarget(removeIfDisabled, fileName, view);
 
     DWORD result = ERROR_SUCCESS;
     for (const std::wstring& hive : hives) {
@@ -63,6 +57,19 @@ DWORD OutlookPluginInstallationManager::EnablePlugin(const ApplicationPathList&,
         }
     }
     return result;
+}
+
+// An uninstall has not looked for Outlook: the add-in deployed in the folder tells whose
+// records to remove.
+void OutlookPluginInstallationManager::GetDisabledItemTarget(bool removeIfDisabled, std::wstring& fileName,
+                                                             DWORD& view) const {
+    bool deployed64 = false;
+    const bool is64Bit = is64BitOutlook ||
+                         (removeIfDisabled && sys::FileSystem::DoesFileExists(installDir + L"\\" + kAddinFile64,
+                                                                              deployed64) == ERROR_SUCCESS &&
+                          deployed64);
+    fileName = is64Bit ? kAddinFile64 : kAddinFile32;
+    view = is64Bit ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
 }
 
 // Failures are logged and swallowed: the caller goes on with the next hive.

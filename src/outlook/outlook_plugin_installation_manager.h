@@ -36,6 +36,9 @@ public:
     virtual DWORD Get64BitRegistryKeyValueData(std::vector<RegistryKeyValueData>& keys);
     // Resets Outlook's per-user records of the add-in in one loaded hive; logs failures.
     virtual void RepairMiscRegistryKeys(const std::wstring& hiveName);
+    // The add-in file whose disabled-item records EnablePlugin looks for, and the registry view
+    // it reads them through.
+    void GetDisabledItemTarget(bool removeIfDisabled, std::wstring& fileName, DWORD& view) const;
 
 protected:
     // Valid only after GetInstalledApplicationList: set by the first 64-bit find and
