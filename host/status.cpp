@@ -397,23 +397,33 @@ private:
     }
 
     void JudgeUsers() {
+        // The records repair stops at, and those an uninstall (on a fresh installer object, as
+        // the agent makes it) removes: the profile's own choice of file and view for each.
+        std::wstring repairFile;
+        std::wstring uninstallFile;
+        DWORD repairView = 0;
+        DWORD uninstallView = 0;
+        profile_.GetDisabledItemTarget(false, repairFile, repairView);
+        OutlookPluginInstallationManager uninstalling;
+        uninstalling.Initialize(report_.agentFolder, nullptr);
+        uninstalling.GetDisabledItemTarget(true, uninstallFile, uninstallView);
+
         for (const UserHive& hive : report_.users) {
             for (const DisabledItem& item : hive.disabledItems) {
-                const auto seenIn = [&](int view) {
-                    return std::find(item.views.begin(), item.views.end(), view) != item.views.end();
+                const auto seenIn = [&](DWORD view) {
+                    return std::find(item.views.begin(), item.views.end(), BitnessOf(view)) != item.views.end();
                 };
-                // Repair looks only for the request's file through the request's view.
-                const bool stopsRepair = item.fileNamed == report_.requestFile && seenIn(report_.requestBitness);
-                // Only uninstall removes records, and on a fresh installer object only those of
-                // the 32-bit file seen through the 32-bit view.
-                const bool removable = item.fileNamed == kAddinFile32 && seenIn(32);
+                const bool stopsRepair = item.fileNamed == repairFile && seenIn(repairView);
+                const bool removable = item.fileNamed == uninstallFile && seenIn(uninstallView);
                 std::wstring reason = stopsRepair ? L"repair does not undo it: it reports 3 and repairs nothing "
                                                     L"else while the record is there; "
                                                   : L"repair does not look for it; ";
                 reason += removable ? L"uninstall removes the record, install lays the add-in down again"
-                                    : L"uninstall removes only tolvane.dll's records seen through the 32-bit view; "
-                                      L"the user enables the add-in again in Outlook (Disabled Items), or the value "
-                                      L"is deleted by hand";
+                                    : L"uninstall removes only " + uninstallFile + L"'s records seen through the " +
+                                          std::to_wstring(BitnessOf(uninstallView)) +
+                                          L"-bit view (the add-in in the agent folder decides); the user enables "
+                                          L"the add-in again in Outlook (Disabled Items), or the value is deleted "
+                                          L"by hand";
                 Add("disabled-by-outlook", L"HKU\\" + hive.name + L"\\" + item.key + L" : " + item.value,
                     L"Outlook disabled " + item.fileNamed + L" for this user",
                     removable ? std::vector<std::wstring>{kRequestUninstall, kRequestInstall}

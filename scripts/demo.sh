@@ -122,9 +122,7 @@ say "exit code: $code"
 
 disable tolvane64.dll
 broken "Outlook disabled tolvane64.dll for the user"
-wine reg delete "$user_key\\15.0\\Outlook\\Resiliency\\DisabledItems" /v 5E1A /f >/dev/null
-say "(the record deleted by hand)"
-verdict
+mend uninstall install
 
 wine reg add "$user_key\\Outlook\\Addins\\Tolvane.OutlookAddin.1" /v LoadBehavior /t REG_DWORD /d 0 /f >/dev/null
 broken "the user's own LoadBehavior set to 0"

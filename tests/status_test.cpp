@@ -46,7 +46,7 @@ const Row kRows[] = {
     {"AddinNotInstalled", kOutlook64, false, [](Machine&) { return Undo(); }, 1, "not-installed", {"install"},
      "/files/deployed/1/present", false},
     {"DisabledByOutlook64", kOutlook64, true, [](Machine& m) { return Disable(m, L"tolvane64.dll", KEY_WOW64_64KEY); },
-     1, "disabled-by-outlook", {}, std::string(kOwnHive) + "/disabledItems/0/fileNamed", "tolvane64.dll"},
+     1, "disabled-by-outlook", {"uninstall", "install"}, std::string(kOwnHive) + "/disabledItems/0/views", {64}},
     {"DisabledByOutlook32", kOutlook32, true, [](Machine& m) { return Disable(m, L"tolvane.dll", KEY_WOW64_32KEY); },
      1, "disabled-by-outlook", {"uninstall", "install"}, std::string(kOwnHive) + "/disabledItems/0/views", {32}},
     {"PerUserLoadBehavior", kOutlook64, true,
