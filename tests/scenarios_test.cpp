@@ -1,7 +1,7 @@
 // Requests through the exported DLL on a simulated machine, one row a case: the machine
-// and the fault it is given, the requests, their transcript (transcripts/*.txt, result
-// codes included) and the machine's state afterwards. Every case ends the same way: once
-// the fault is gone, an Uninstall succeeds and leaves nothing of the add-in.
+// and the fault it is given, the requests ("(install)" runs first, unlogged), their
+// transcript (transcripts/*.txt, result codes included) and the machine's state once the
+// fault is gone. Every case ends the same way: then an Uninstall leaves nothing.
 #include "listing.h"
 #include "machine.h"
 #include "outlook/outlook_plugin_installation_manager.h"
@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <sstream>
 
 namespace {
 
@@ -18,9 +19,9 @@ using Check = std::function<std::string(const Machine&)>;
 struct Case {
     const char* name;  // of its transcript
     Outlook outlook;
-    Setup setup;  // the machine before the requests, and the fault
-    std::vector<const wchar_t*> requests;
-    Check after;  // checked once the fault is gone
+    const wchar_t* requests;
+    Setup fault;
+    Check after;
     std::wstring folder = kAgentFolder;
 };
 
@@ -32,17 +33,10 @@ const std::wstring kInstallRoot15 = L"SOFTWARE\\Microsoft\\Office\\15.0\\Outlook
 const std::wstring kDisabled = L"\\SOFTWARE\\Microsoft\\Office\\15.0\\Outlook\\Resiliency\\DisabledItems";
 const std::wstring kUserAddin = std::wstring(L"\\") + kAddinKeyPath;
 const std::wstring kLoadTimes = L"\\Software\\Microsoft\\Office\\15.0\\Outlook\\AddInLoadTimes";
+const std::string kMegabyte(1 << 20, 'x');
 
 const Check kWorking = &Machine::Working;
 const Check kNothing = &Machine::NothingLeft;
-
-Setup Installed(Setup then = nullptr) {
-    return [then](Machine& m) {
-        EXPECT_EQ(m.Run(L"install"), 0u);
-        m.log.lines.clear();
-        return then ? then(m) : Undo();
-    };
-}
 
 Undo Replace(const std::wstring& path, const std::wstring& fixture) {
     RemoveTree(path);
@@ -59,261 +53,223 @@ Undo Folder(const std::wstring& path) {
     return nullptr;
 }
 
-Undo Record(Machine& m, const std::wstring& dll, DWORD view, const std::string& bytes) {
-    SetValue(HKEY_USERS, m.Hive(1) + kDisabled, dll, REG_BINARY, bytes, view);
-    return nullptr;
+// A DLL in use (or none in use) where no temp folder is there to set it aside in.
+Undo NoTemp(Machine& m, Undo inUse = nullptr) {
+    RemoveTree(m.Temp());
+    return [&m, inUse] { inUse ? inUse() : void(), CreateDirectoryW(m.Temp().c_str(), nullptr); };
+}
+
+Undo Record(Machine& m, const std::wstring& name, DWORD view, const std::string& bytes) {
+    SetValue(HKEY_USERS, m.Hive(1) + kDisabled, name, REG_BINARY, bytes, view);
+    return name == L"empty" ? [&m, view] { DeleteTree(HKEY_USERS, m.Hive(1) + kDisabled, view); } : Undo();
 }
 
 std::string Fails(bool bad, const char* what) { return bad ? what : ""; }
 
-std::string RecordGone(const Machine& m, const std::wstring& name, DWORD view) {
+bool HasRecord(const Machine& m, const std::wstring& name, DWORD view) {
     std::string bytes;
-    return Fails(ReadValue(HKEY_USERS, m.Hive(1) + kDisabled, name, view, bytes),
-                 "the disabled-item record is still there");
+    return ReadValue(HKEY_USERS, m.Hive(1) + kDisabled, name, view, bytes);
 }
 
 Check And(Check a, Check b) {
     return [a, b](const Machine& m) { return a(m) + b(m); };
 }
 
-Undo EmptyRecord(Machine& m, DWORD view) {
-    Record(m, L"empty", view, "");
-    return [&m, view] { DeleteTree(HKEY_USERS, m.Hive(1) + kDisabled, view); };
-}
-
 Check Kept(const wchar_t* name) {
     return [name](const Machine& m) { return Fails(!Exists(m.Agent(name)), "the file is gone"); };
 }
 
-Check SetAside() {
-    return [](const Machine& m) {
-        const auto entries = FolderEntries(m.Temp());
-        return Fails(entries.size() != 1 || m.PendingDeletions() != std::vector<std::wstring>{m.Temp() + L"\\" + entries[0]},
-                     "no file set aside for deletion at restart");
-    };
-}
-
-const std::string kMegabyte(1 << 20, 'x');
+const Check kSetAside = [](const Machine& m) {
+    const auto entries = FolderEntries(m.Temp());
+    return Fails(entries.size() != 1 || m.PendingDeletions() != std::vector<std::wstring>{m.Temp() + L"\\" + entries[0]},
+                 "no file set aside for deletion at restart");
+};
 
 const Case kCases[] = {
     // Whole runs on the two machines the add-in serves, and on one without Outlook.
-    {"e2e-x64", kOutlook64, nullptr, {L"install", L"repair", L"uninstall"}, kNothing},
-    {"e2e-x86", kOutlook32, nullptr, {L"install", L"repair", L"uninstall"}, kNothing},
-    {"no-outlook", kNoOutlook, nullptr, {L"install", L"repair", L"uninstall"}, kNothing},
+    {"e2e-x64", kOutlook64, L"install repair uninstall", nullptr, kNothing},
+    {"e2e-x86", kOutlook32, L"install repair uninstall", nullptr, kNothing},
+    {"no-outlook", kNoOutlook, L"install repair uninstall", nullptr, kNothing},
 
     // Repair of what Outlook or a user broke.
-    {"repair-disabled", kOutlook64,
-     Installed([](Machine& m) { return Record(m, L"1", 0, DisabledRecord(m.Agent(L"tolvane64.dll"))); }),
-     {L"repair", L"uninstall"}, And(kNothing, [](const Machine& m) { return RecordGone(m, L"1", 0); })},
-    {"repair-deleted", kOutlook64, Installed([](Machine& m) { return Delete(m.Agent(L"tolvane64.dll")); }),
-     {L"repair", L"repair"}, kWorking},
-    {"repair-unregistered", kOutlook64,
-     Installed([](Machine&) { return DeleteTree(HKEY_LOCAL_MACHINE, kClass, KEY_WOW64_64KEY), Undo(); }),
-     {L"repair"}, kWorking},
-    {"repair-changed-number", kOutlook64,
-     Installed([](Machine&) { return SetDword(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"LoadBehavior", 2, KEY_WOW64_64KEY), Undo(); }),
-     {L"repair"}, kWorking},
-    {"repair-changed-type", kOutlook64,
-     Installed([](Machine&) {
-         SetValue(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"LoadBehavior", REG_SZ, Bytes(L"3"), KEY_WOW64_64KEY);
-         return Undo();
-     }),
-     {L"repair"}, kWorking},
-    {"repair-outdated-in-use", kOutlook64,
-     Installed([](Machine& m) { return Replace(m.Source(L"tolvane64.dll"), L"v2\\tolvane64.dll"), KeepLoaded(m.Agent(L"tolvane64.dll")); }),
-     {L"repair"}, And(kWorking, SetAside())},
-    {"repair-user-records", kOutlook64,
-     Installed([](Machine& m) {
+    {"repair-disabled", kOutlook64, L"(install) repair uninstall",
+     [](Machine& m) { return Record(m, L"1", 0, DisabledRecord(m.Dll())); },
+     And(kNothing, [](const Machine& m) { return Fails(HasRecord(m, L"1", 0), "the record is still there"); })},
+    {"repair-deleted", kOutlook64, L"(install) repair repair", [](Machine& m) { return Delete(m.Dll()); }, kWorking},
+    {"repair-unregistered", kOutlook64, L"(install) repair",
+     [](Machine&) { return DeleteTree(HKEY_LOCAL_MACHINE, kClass, KEY_WOW64_64KEY), Undo(); }, kWorking},
+    {"repair-changed-number", kOutlook64, L"(install) repair",
+     [](Machine&) { return SetDword(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"LoadBehavior", 2, KEY_WOW64_64KEY), Undo(); },
+     kWorking},
+    {"repair-changed-type", kOutlook64, L"(install) repair",
+     [](Machine&) {
+         return SetValue(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"LoadBehavior", REG_SZ, Bytes(L"3"), KEY_WOW64_64KEY), Undo();
+     },
+     kWorking},
+    {"repair-outdated-in-use", kOutlook64, L"(install) repair",
+     [](Machine& m) { return Replace(m.Source(m.outlook.dll), L"v2\\tolvane64.dll"), KeepLoaded(m.Dll()); },
+     And(kWorking, kSetAside)},
+    {"repair-user-records", kOutlook64, L"(install) repair",
+     [](Machine& m) {
          SetValue(HKEY_USERS, m.Hive(1) + kLoadTimes, kAddinProgId, REG_BINARY, "time");
          SetDword(HKEY_USERS, m.Hive(1) + kUserAddin, L"LoadBehavior", 0);
          return Record(m, L"other", 0, DisabledRecord(L"C:\\other.dll"));
-     }),
-     {L"repair"}, [](const Machine& m) {
+     },
+     [](const Machine& m) {
          std::string bytes;
          return Fails(ReadValue(HKEY_USERS, m.Hive(1) + kLoadTimes, kAddinProgId, 0, bytes), "load time kept") +
                 Fails(!ReadValue(HKEY_USERS, m.Hive(1) + kUserAddin, L"LoadBehavior", 0, bytes) || bytes[0] != 3,
                       "LoadBehavior not reset") +
-                Fails(RecordGone(m, L"other", 0).empty(), "another add-in's record removed") + m.Working();
+                Fails(!HasRecord(m, L"other", 0), "another add-in's record removed") + m.Working();
      }},
-    {"repair-cut-short", kOutlook64,
-     Installed([](Machine& m) {
-         const std::string source = ReadFileBytes(m.Source(L"tolvane64.dll"));
-         // A copy cut short where the file had its full size reserved: the rest is zeros.
+    // A copy cut short where the file had its full size reserved: the rest is zeros.
+    {"repair-cut-short", kOutlook64, L"(install) repair",
+     [](Machine& m) {
+         const std::string source = ReadFileBytes(m.Source(m.outlook.dll));
          std::string cut = source.substr(0, source.size() / 2);
-         return WriteFileBytes(m.Agent(L"tolvane64.dll"), cut.append(source.size() - cut.size(), '\0')), Undo();
-     }),
-     {L"repair"}, kWorking},
-    {"repair-x86-newer", kOutlook32,
-     Installed([](Machine& m) { return Replace(m.Source(L"tolvane.dll"), L"v2\\tolvane.dll"); }), {L"repair"},
+         return WriteFileBytes(m.Dll(), cut.append(source.size() - cut.size(), '\0')), Undo();
+     },
      kWorking},
-    {"repair-turned-64", kOutlook32,
-     Installed([](Machine& m) {
-         SetValue(HKEY_LOCAL_MACHINE, kInstallRoot15, L"Path", REG_SZ, Bytes(L"C:\\Program Files\\Microsoft Office\\Office15\\"),
-                  KEY_WOW64_64KEY);
+    {"repair-x86-newer", kOutlook32, L"(install) repair",
+     [](Machine& m) { return Replace(m.Source(m.outlook.dll), L"v2\\tolvane.dll"); }, kWorking},
+    {"repair-turned-64", kOutlook32, L"(install) repair uninstall",
+     [](Machine& m) {
+         SetValue(HKEY_LOCAL_MACHINE, kInstallRoot15, L"Path", REG_SZ,
+                  Bytes(L"C:\\Program Files\\Microsoft Office\\Office15\\"), KEY_WOW64_64KEY);
          DeleteTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Office\\14.0", KEY_WOW64_32KEY);
-         m.outlook = kOutlook64;
-         return Undo();
-     }),
-     {L"repair", L"uninstall"}, kNothing},
+         return m.outlook = kOutlook64, Undo();
+     },
+     kNothing},
 
     // Install meets a fault: it fails and leaves nothing, or works around it.
-    {"install-source-missing", kOutlook64, [](Machine& m) { return Delete(m.Source(L"tolvane.dll")); },
-     {L"install"}, kNothing},
-    {"install-root-unreadable", kOutlook64,
-     [](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kInstallRoot15, KEY_WOW64_64KEY); }, {L"install"},
+    {"install-source-missing", kOutlook64, L"install", [](Machine& m) { return Delete(m.Source(L"tolvane.dll")); },
      kNothing},
-    {"install-in-use", kOutlook64,
-     [](Machine& m) { return Replace(m.Agent(L"tolvane64.dll"), L"v2\\tolvane64.dll"), KeepLoaded(m.Agent(L"tolvane64.dll")); },
-     {L"install"}, And(kWorking, SetAside())},
-    {"install-in-use-no-temp", kOutlook64,
-     [](Machine& m) {
-         Replace(m.Agent(L"tolvane64.dll"), L"v2\\tolvane64.dll");
-         RemoveTree(m.Temp());
-         const Undo loaded = KeepLoaded(m.Agent(L"tolvane64.dll"));
-         return Undo([&m, loaded] { loaded(), CreateDirectoryW(m.Temp().c_str(), nullptr); });
-     },
-     {L"install"}, Kept(L"tolvane64.dll")},
-    {"install-folder-in-place", kOutlook64, [](Machine& m) { return Folder(m.Agent(L"tolvane64.dll")); },
-     {L"install"}, kNothing},
-    {"install-source-held", kOutlook64, [](Machine& m) { return HoldOpen(m.Source(L"tolvane64.dll")); },
-     {L"install"}, kNothing},
-    {"install-no-export", kOutlook64,
-     [](Machine& m) { return Replace(m.Source(L"tolvane64.dll"), L"noexport\\tolvane64.dll"); }, {L"install"},
+    {"install-root-unreadable", kOutlook64, L"install",
+     [](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kInstallRoot15, KEY_WOW64_64KEY); }, kNothing},
+    {"install-in-use", kOutlook64, L"install",
+     [](Machine& m) { return Replace(m.Dll(), L"v2\\tolvane64.dll"), KeepLoaded(m.Dll()); }, And(kWorking, kSetAside)},
+    {"install-in-use-no-temp", kOutlook64, L"install",
+     [](Machine& m) { return Replace(m.Dll(), L"v2\\tolvane64.dll"), NoTemp(m, KeepLoaded(m.Dll())); },
+     Kept(L"tolvane64.dll")},
+    {"install-folder-in-place", kOutlook64, L"install", [](Machine& m) { return Folder(m.Dll()); }, kNothing},
+    {"install-source-held", kOutlook64, L"install", [](Machine& m) { return HoldOpen(m.Source(m.outlook.dll)); },
      kNothing},
-    {"install-denied", kOutlook64,
-     [](Machine& m) { return Replace(m.Source(L"tolvane64.dll"), L"denied\\tolvane64.dll"); }, {L"install"},
+    {"install-no-export", kOutlook64, L"install",
+     [](Machine& m) { return Replace(m.Source(m.outlook.dll), L"noexport\\tolvane64.dll"); }, kNothing},
+    {"install-denied", kOutlook64, L"install",
+     [](Machine& m) { return Replace(m.Source(m.outlook.dll), L"denied\\tolvane64.dll"); }, kNothing},
+    {"install-volatile-class", kOutlook64, L"install",
+     [](Machine&) { return MakeVolatile(HKEY_LOCAL_MACHINE, kClass, 0); }, kNothing},
+    {"install-volatile-addins", kOutlook64, L"install",
+     [](Machine&) { return MakeVolatile(HKEY_LOCAL_MACHINE, kAddins, KEY_WOW64_64KEY); }, kNothing},
+    {"install-x86-volatile-addins", kOutlook32, L"install",
+     [](Machine&) { return MakeVolatile(HKEY_LOCAL_MACHINE, kAddins, KEY_WOW64_32KEY); }, kNothing},
+    {"install-x86-sta", kOutlook32, L"install", [](Machine&) { return EnterSingleThreadedApartment(); }, kNothing},
+    {"install-x86-broker-unregistered", kOutlook32, L"install",
+     [](Machine&) { return BreakBroker(BrokerFault::kUnregistered); }, kNothing},
+    {"install-x86-broker-crashing", kOutlook32, L"install", [](Machine&) { return BreakBroker(BrokerFault::kCrashing); },
      kNothing},
-    {"install-volatile-class", kOutlook64, [](Machine&) { return MakeVolatile(HKEY_LOCAL_MACHINE, kClass, 0); },
-     {L"install"}, kNothing},
-    {"install-volatile-addins", kOutlook64,
-     [](Machine&) { return MakeVolatile(HKEY_LOCAL_MACHINE, kAddins, KEY_WOW64_64KEY); }, {L"install"}, kNothing},
-    {"install-x86-volatile-addins", kOutlook32,
-     [](Machine&) { return MakeVolatile(HKEY_LOCAL_MACHINE, kAddins, KEY_WOW64_32KEY); }, {L"install"}, kNothing},
-    {"install-x86-sta", kOutlook32, [](Machine&) { return EnterSingleThreadedApartment(); }, {L"install"},
-     kNothing},
-    {"install-x86-broker-unregistered", kOutlook32, [](Machine&) { return BreakBroker(BrokerFault::kUnregistered); },
-     {L"install"}, kNothing},
-    {"install-x86-broker-crashing", kOutlook32, [](Machine&) { return BreakBroker(BrokerFault::kCrashing); },
-     {L"install"}, kNothing},
 
     // Repair meets a fault: it fails and leaves the add-in working once the fault is gone.
-    {"repair-disabled-unreadable", kOutlook64,
-     Installed([](Machine& m) { return Record(m, L"other", 0, DisabledRecord(L"C:\\other.dll")), DenyAccess(HKEY_USERS, m.Hive(1) + kDisabled, 0); }),
-     {L"repair"}, kWorking},
-    {"repair-empty-record", kOutlook64, Installed([](Machine& m) { return EmptyRecord(m, 0); }),
-     {L"repair"}, kWorking},
-    {"repair-sta", kOutlook64, Installed([](Machine&) { return EnterSingleThreadedApartment(); }), {L"repair"},
+    {"repair-disabled-unreadable", kOutlook64, L"(install) repair",
+     [](Machine& m) {
+         return Record(m, L"other", 0, DisabledRecord(L"C:\\other.dll")), DenyAccess(HKEY_USERS, m.Hive(1) + kDisabled, 0);
+     },
      kWorking},
-    {"repair-addin-key-unreadable", kOutlook64,
-     Installed([](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kAddinKeyPath, KEY_WOW64_64KEY, KEY_ENUMERATE_SUB_KEYS); }),
-     {L"repair"}, kWorking},
-    {"repair-user-key-read-only", kOutlook64,
-     Installed([](Machine& m) {
+    {"repair-empty-record", kOutlook64, L"(install) repair", [](Machine& m) { return Record(m, L"empty", 0, ""); },
+     kWorking},
+    {"repair-sta", kOutlook64, L"(install) repair", [](Machine&) { return EnterSingleThreadedApartment(); }, kWorking},
+    {"repair-addin-key-unreadable", kOutlook64, L"(install) repair",
+     [](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kAddinKeyPath, KEY_WOW64_64KEY, KEY_ENUMERATE_SUB_KEYS); },
+     kWorking},
+    {"repair-user-key-read-only", kOutlook64, L"(install) repair",
+     [](Machine& m) {
          SetDword(HKEY_USERS, m.Hive(1) + kUserAddin, L"LoadBehavior", 0);
          return DenyAccess(HKEY_USERS, m.Hive(1) + kUserAddin, 0, KEY_READ);
-     }),
-     {L"repair"}, kWorking},
-    {"repair-in-use-no-temp", kOutlook64,
-     Installed([](Machine& m) {
-         Replace(m.Source(L"tolvane64.dll"), L"v2\\tolvane64.dll");
-         RemoveTree(m.Temp());
-         const Undo loaded = KeepLoaded(m.Agent(L"tolvane64.dll"));
-         return Undo([&m, loaded] { loaded(), CreateDirectoryW(m.Temp().c_str(), nullptr); });
-     }),
-     {L"repair"}, Kept(L"tolvane64.dll")},
-    {"repair-folder-in-place", kOutlook64, Installed([](Machine& m) { return Folder(m.Agent(L"tolvane64.dll")); }),
-     {L"repair"}, kNothing},
-    {"repair-volatile-class", kOutlook64,
-     Installed([](Machine&) {
-         DeleteTree(HKEY_LOCAL_MACHINE, kClass, KEY_WOW64_64KEY);
-         return MakeVolatile(HKEY_LOCAL_MACHINE, kClass, 0);
-     }),
-     {L"repair"}, kNothing},
-    {"repair-volatile-addins", kOutlook64,
-     Installed([](Machine&) {
-         DeleteTree(HKEY_LOCAL_MACHINE, kAddins, KEY_WOW64_64KEY);
-         return MakeVolatile(HKEY_LOCAL_MACHINE, kAddins, KEY_WOW64_64KEY);
-     }),
-     {L"repair"}, kNothing},
-    {"repair-x86-broker-crashing", kOutlook32, Installed([](Machine&) { return BreakBroker(BrokerFault::kCrashing); }),
-     {L"repair"}, kWorking},
+     },
+     kWorking},
+    {"repair-in-use-no-temp", kOutlook64, L"(install) repair",
+     [](Machine& m) { return Replace(m.Source(m.outlook.dll), L"v2\\tolvane64.dll"), NoTemp(m, KeepLoaded(m.Dll())); },
+     Kept(L"tolvane64.dll")},
+    {"repair-folder-in-place", kOutlook64, L"(install) repair", [](Machine& m) { return Folder(m.Dll()); }, kNothing},
+    {"repair-volatile-class", kOutlook64, L"(install) repair",
+     [](Machine&) { return DeleteTree(HKEY_LOCAL_MACHINE, kClass, KEY_WOW64_64KEY), MakeVolatile(HKEY_LOCAL_MACHINE, kClass, 0); },
+     kNothing},
+    {"repair-volatile-addins", kOutlook64, L"(install) repair",
+     [](Machine&) {
+         return DeleteTree(HKEY_LOCAL_MACHINE, kAddins, KEY_WOW64_64KEY), MakeVolatile(HKEY_LOCAL_MACHINE, kAddins, KEY_WOW64_64KEY);
+     },
+     kNothing},
+    {"repair-x86-broker-crashing", kOutlook32, L"(install) repair",
+     [](Machine&) { return BreakBroker(BrokerFault::kCrashing); }, kWorking},
 
     // Uninstall meets a fault: it reports it, and a second Uninstall once the fault is gone
     // leaves nothing.
-    {"uninstall-disabled-unreadable", kOutlook64,
-     Installed([](Machine& m) {
-         Record(m, L"other", 0, DisabledRecord(L"C:\\other.dll"));
-         return DenyAccess(HKEY_USERS, m.Hive(1) + kDisabled, 0);
-     }),
-     {L"uninstall"}, kNothing},
-    {"uninstall-empty-record", kOutlook64, Installed([](Machine& m) { return EmptyRecord(m, 0); }),
-     {L"uninstall"}, kNothing},
-    {"uninstall-addin-key-unreadable", kOutlook64,
-     Installed([](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kAddinKeyPath, KEY_WOW64_64KEY); }),
-     {L"uninstall"}, Kept(L"tolvane64.dll")},
-    {"uninstall-class-unreadable", kOutlook64,
-     Installed([](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kClass, KEY_WOW64_64KEY); }),
-     {L"uninstall"}, Kept(L"tolvane64.dll")},
-    {"uninstall-held-open", kOutlook64, Installed([](Machine& m) { return HoldOpen(m.Agent(L"tolvane64.dll")); }),
-     {L"uninstall"}, Kept(L"tolvane64.dll")},
-    {"uninstall-in-use", kOutlook64, Installed([](Machine& m) { return KeepLoaded(m.Agent(L"tolvane64.dll")); }),
-     {L"uninstall"}, And(kNothing, SetAside())},
-    {"uninstall-deleted", kOutlook64, Installed([](Machine& m) { return Delete(m.Agent(L"tolvane64.dll")); }),
-     {L"uninstall"}, kNothing},
+    {"uninstall-disabled-unreadable", kOutlook64, L"(install) uninstall",
+     [](Machine& m) {
+         return Record(m, L"other", 0, DisabledRecord(L"C:\\other.dll")), DenyAccess(HKEY_USERS, m.Hive(1) + kDisabled, 0);
+     },
+     kNothing},
+    {"uninstall-empty-record", kOutlook64, L"(install) uninstall", [](Machine& m) { return Record(m, L"empty", 0, ""); },
+     kNothing},
+    {"uninstall-addin-key-unreadable", kOutlook64, L"(install) uninstall",
+     [](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kAddinKeyPath, KEY_WOW64_64KEY); }, Kept(L"tolvane64.dll")},
+    {"uninstall-class-unreadable", kOutlook64, L"(install) uninstall",
+     [](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kClass, KEY_WOW64_64KEY); }, Kept(L"tolvane64.dll")},
+    {"uninstall-held-open", kOutlook64, L"(install) uninstall", [](Machine& m) { return HoldOpen(m.Dll()); },
+     Kept(L"tolvane64.dll")},
+    {"uninstall-in-use", kOutlook64, L"(install) uninstall", [](Machine& m) { return KeepLoaded(m.Dll()); },
+     And(kNothing, kSetAside)},
+    {"uninstall-deleted", kOutlook64, L"(install) uninstall", [](Machine& m) { return Delete(m.Dll()); }, kNothing},
     // A record of the 64-bit add-in where nothing is deployed is not the uninstall's business.
-    {"uninstall-nothing-deployed", kOutlook64,
-     [](Machine& m) { return Record(m, L"1", 0, DisabledRecord(m.Agent(L"tolvane64.dll"))); }, {L"uninstall"},
-     [](const Machine& m) { return Fails(RecordGone(m, L"1", 0).empty(), "the record is gone"); }},
-    {"uninstall-folder-in-place", kOutlook64, Installed([](Machine& m) { return Folder(m.Agent(L"tolvane.dll")); }),
-     {L"uninstall"}, kNothing},
-    {"uninstall-x86-record-read-only", kOutlook32,
-     Installed([](Machine& m) {
-         Record(m, L"1", KEY_WOW64_32KEY, DisabledRecord(m.Agent(L"tolvane.dll")));
+    {"uninstall-nothing-deployed", kOutlook64, L"uninstall",
+     [](Machine& m) { return Record(m, L"1", 0, DisabledRecord(m.Dll())); },
+     [](const Machine& m) { return Fails(!HasRecord(m, L"1", 0), "the record is gone"); }},
+    {"uninstall-folder-in-place", kOutlook64, L"(install) uninstall",
+     [](Machine& m) { return Folder(m.Agent(L"tolvane.dll")); }, kNothing},
+    {"uninstall-x86-record-read-only", kOutlook32, L"(install) uninstall",
+     [](Machine& m) {
+         Record(m, L"1", KEY_WOW64_32KEY, DisabledRecord(m.Dll()));
          return DenyAccess(HKEY_USERS, m.Hive(1) + kDisabled, KEY_WOW64_32KEY, KEY_READ);
-     }),
-     {L"uninstall"}, kNothing},
-    {"uninstall-x86-broker-unregistered", kOutlook32,
-     Installed([](Machine&) { return BreakBroker(BrokerFault::kUnregistered); }), {L"uninstall"},
-     Kept(L"tolvane.dll")},
+     },
+     kNothing},
+    {"uninstall-x86-broker-unregistered", kOutlook32, L"(install) uninstall",
+     [](Machine&) { return BreakBroker(BrokerFault::kUnregistered); }, Kept(L"tolvane.dll")},
 
     // What a host, a user or another program may hand over.
-    {"hostile-missing-folder", kOutlook64, [](Machine& m) { return RemoveTree(m.folder), Undo(); }, {L"install"},
+    {"hostile-missing-folder", kOutlook64, L"install", [](Machine& m) { return Delete(m.folder); },
      [](const Machine& m) { return Fails(Exists(m.folder), "the folder was created"); }},
-    {"hostile-backslash", kOutlook64, nullptr, {L"install", L"repair", L"uninstall"}, kNothing,
-     L"C:\\Agent\\Outlook\\"},
-    {"hostile-names", kOutlook64, nullptr, {L"install", L"repair", L"uninstall"}, kNothing,
+    {"hostile-backslash", kOutlook64, L"install repair uninstall", nullptr, kNothing, L"C:\\Agent\\Outlook\\"},
+    {"hostile-names", kOutlook64, L"install repair uninstall", nullptr, kNothing,
      L"C:\\Agent \u0410\u0433\u0435\u043d\u0442 \u4ee3\u7406 \U0001F4E6\\Outlook"},
-    {"hostile-long-folder", kOutlook32, nullptr, {L"install", L"repair", L"uninstall"}, kNothing,
+    {"hostile-long-folder", kOutlook32, L"install repair uninstall", nullptr, kNothing,
      L"C:\\Agent\\" + std::wstring(100, L'a') + L"\\" + std::wstring(100, L'b') + L"\\" + std::wstring(100, L'c')},
-    {"hostile-path-binary", kOutlook64,
+    {"hostile-path-binary", kOutlook64, L"install",
      [](Machine&) { return SetValue(HKEY_LOCAL_MACHINE, kInstallRoot15, L"Path", REG_BINARY, "OFFICE15", KEY_WOW64_64KEY), Undo(); },
-     {L"install"}, kNothing},
-    {"hostile-path-key", kOutlook64,
+     kNothing},
+    {"hostile-path-key", kOutlook64, L"install",
      [](Machine&) {
          DeleteTree(HKEY_LOCAL_MACHINE, kInstallRoot15, KEY_WOW64_64KEY);
          return SetValue(HKEY_LOCAL_MACHINE, kInstallRoot15 + L"\\Path", L"", REG_SZ, Bytes(L"C:\\Office15\\"), KEY_WOW64_64KEY), Undo();
      },
-     {L"install"}, kNothing},
-    {"hostile-records-of-a-megabyte", kOutlook64,
-     Installed([](Machine& m) { return Record(m, L"other", 0, kMegabyte + DisabledRecord(L"C:\\other.dll")); }),
-     {L"repair"}, kWorking},
-    {"hostile-x86-record-of-a-megabyte", kOutlook32,
-     Installed([](Machine& m) { return Record(m, L"1", KEY_WOW64_32KEY, kMegabyte + DisabledRecord(m.Agent(L"tolvane.dll"))); }),
-     {L"uninstall"}, And(kNothing, [](const Machine& m) { return RecordGone(m, L"1", KEY_WOW64_32KEY); })},
-    {"hostile-source-folder", kOutlook64, [](Machine& m) { return Folder(m.Source(L"tolvane64.dll")); },
-     {L"install"}, kNothing},
-    {"hostile-zero-bytes", kOutlook64, [](Machine& m) { return WriteFileBytes(m.Source(L"tolvane64.dll"), ""), Undo(); },
-     {L"install"}, kNothing},
-    {"hostile-unversioned", kOutlook64,
-     [](Machine& m) { return Replace(m.Source(L"tolvane64.dll"), L"unversioned\\tolvane64.dll"); },
-     {L"install", L"repair", L"uninstall"}, kNothing},
+     kNothing},
+    {"hostile-records-of-a-megabyte", kOutlook64, L"(install) repair",
+     [](Machine& m) { return Record(m, L"other", 0, kMegabyte + DisabledRecord(L"C:\\other.dll")); }, kWorking},
+    {"hostile-x86-record-of-a-megabyte", kOutlook32, L"(install) uninstall",
+     [](Machine& m) { return Record(m, L"1", KEY_WOW64_32KEY, kMegabyte + DisabledRecord(m.Dll())); },
+     And(kNothing, [](const Machine& m) { return Fails(HasRecord(m, L"1", KEY_WOW64_32KEY), "the record is still there"); })},
+    {"hostile-source-folder", kOutlook64, L"install", [](Machine& m) { return Folder(m.Source(m.outlook.dll)); },
+     kNothing},
+    {"hostile-zero-bytes", kOutlook64, L"install",
+     [](Machine& m) { return WriteFileBytes(m.Source(m.outlook.dll), ""), Undo(); }, kNothing},
+    {"hostile-unversioned", kOutlook64, L"install repair uninstall",
+     [](Machine& m) { return Replace(m.Source(m.outlook.dll), L"unversioned\\tolvane64.dll"); }, kNothing},
 
     // Requests repeated and in any order.
-    {"repeat-install", kOutlook64, nullptr, {L"install", L"install"}, kWorking},
-    {"repeat-uninstall", kOutlook64, Installed(), {L"uninstall", L"uninstall"}, kNothing},
-    {"repeat-nothing-installed", kOutlook64, nullptr, {L"uninstall", L"repair"}, kWorking},
-    {"repeat-after-uninstall", kOutlook64, Installed(), {L"uninstall", L"install", L"uninstall", L"repair"},
-     kWorking},
+    {"repeat-install", kOutlook64, L"install install", nullptr, kWorking},
+    {"repeat-uninstall", kOutlook64, L"(install) uninstall uninstall", nullptr, kNothing},
+    {"repeat-nothing-installed", kOutlook64, L"uninstall repair", nullptr, kWorking},
+    {"repeat-after-uninstall", kOutlook64, L"(install) uninstall install uninstall repair", nullptr, kWorking},
 };
 
 class Scenario : public ::testing::TestWithParam<Case> {};
@@ -321,8 +277,16 @@ class Scenario : public ::testing::TestWithParam<Case> {};
 TEST_P(Scenario, LogsItsTranscriptAndLeavesTheMachineAsExpected) {
     const Case& c = GetParam();
     Machine m(c.outlook, c.folder);
-    const Undo undo = c.setup ? c.setup(m) : Undo();
-    for (const wchar_t* request : c.requests) m.Run(request);
+    std::wistringstream requests(c.requests);
+    std::wstring request;
+    if (requests >> request && request == L"(install)") {
+        EXPECT_EQ(m.Run(L"install"), 0u);
+        m.log.lines.clear();
+    } else {
+        requests.seekg(0);
+    }
+    const Undo undo = c.fault ? c.fault(m) : Undo();
+    while (requests >> request) m.Run(request);
     ExpectTranscript(c.name, m.log.lines, m.folder);
     if (undo) undo();
     EXPECT_EQ(c.after(m), "");
@@ -372,12 +336,12 @@ TEST_P(WriteScope, EachRequestWritesOnlyInTheAddinsPlaces) {
     // The user's records, and a newer version while the deployed file is in use.
     SetValue(HKEY_USERS, m.Hive(1) + kLoadTimes, kAddinProgId, REG_BINARY, "time");
     SetDword(HKEY_USERS, m.Hive(1) + kUserAddin, L"LoadBehavior", 2);
-    Replace(m.Source(GetParam().dll), std::wstring(L"v2\\") + GetParam().dll);
+    Replace(m.Source(m.outlook.dll), std::wstring(L"v2\\") + m.outlook.dll);
     {
-        const Undo inUse = HoldOpen(m.Agent(GetParam().dll), FILE_SHARE_READ | FILE_SHARE_DELETE);
+        const Undo inUse = HoldOpen(m.Dll(), FILE_SHARE_READ | FILE_SHARE_DELETE);
         expectInPlace(L"repair", 0);
     }
-    Record(m, L"1", KEY_WOW64_32KEY, DisabledRecord(m.Agent(L"tolvane.dll")));
+    Record(m, L"1", GetParam().view, DisabledRecord(m.Dll()));
     expectInPlace(L"uninstall", 0);
 }
 

@@ -103,6 +103,7 @@ public:
 
     unsigned int Run(const std::wstring& request) { return RunRequest(folder, request, log); }
     std::wstring Agent(const std::wstring& name) const { return folder + L"\\" + name; }
+    std::wstring Dll() const { return Agent(outlook.dll); }  // the add-in file for this Outlook
     std::wstring Source(const std::wstring& name) const { return folder + L"\\Install\\" + name; }
     std::wstring Temp() const { return folder + L"\\temp"; }
     // Test user hive n under HKEY_USERS (named to sort after the prefix's own), created
