@@ -187,7 +187,7 @@ const Case kCases[] = {
          SetDword(HKEY_USERS, m.Hive(1) + kUserAddin, L"LoadBehavior", 0);
          return DenyAccess(HKEY_USERS, m.Hive(1) + kUserAddin, 0, KEY_READ);
      },
-     kWorking},
+     [](const Machine& m) { return Fails(m.Working() != "load-behavior; ", "the override was not left alone"); }},
     {"repair-in-use-no-temp", kOutlook64, L"(install) repair",
      [](Machine& m) { return Replace(m.Source(m.outlook.dll), L"v2\\tolvane64.dll"), NoTemp(m, KeepLoaded(m.Dll())); },
      Kept(L"tolvane64.dll")},

@@ -1,6 +1,7 @@
 #include "machine.h"
 
 #include "outlook/outlook_plugin_installation_manager.h"
+#include "status.h"
 #include "sys/handles.h"
 
 #include <gtest/gtest.h>
@@ -25,8 +26,6 @@ constexpr const wchar_t* kHiveNamePrefix = L"S-1-5-21-4242-4242-4242-";
 constexpr DWORD kBothViews[] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
 constexpr DWORD kProgramTimeoutMs = 60000;
 
-std::wstring ClassServerKey() { return std::wstring(kClassesKey) + L"\\" + kAddinClsid + L"\\InprocServer32"; }
-
 // Win32 takes a path longer than MAX_PATH only in its long form.
 std::wstring LongForm(const std::wstring& path) {
     return path.size() >= MAX_PATH && path[1] == L':' ? L"\\\\?\\" + path : path;
@@ -44,11 +43,6 @@ std::string PendingList() {
     return bytes;
 }
 
-void RestorePendingList(const std::string& bytes) {
-    const auto key = OpenKey(HKEY_LOCAL_MACHINE, kSessionManagerKey, KEY_SET_VALUE);
-    if (bytes.empty()) RegDeleteValueW(key.get(), kPendingValue);
-    else RegSetValueExW(key.get(), kPendingValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
-}
 
 // Sections of every transcript file, by name.
 using Sections = std::map<std::string, std::vector<std::string>>;
@@ -190,13 +184,6 @@ bool ReadValue(HKEY root, const std::wstring& key, const std::wstring& name, DWO
     bytes.assign(size, '\0');
     return RegQueryValueExW(opened.get(), name.c_str(), nullptr, type, reinterpret_cast<BYTE*>(bytes.data()),
                             &size) == ERROR_SUCCESS;
-}
-
-std::wstring ReadString(HKEY root, const std::wstring& key, const std::wstring& name, DWORD view) {
-    std::string bytes;
-    if (!ReadValue(root, key, name, view, bytes)) return L"";
-    const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
-    return text.substr(0, text.find(L'\0'));
 }
 
 std::string DisabledRecord(const std::wstring& dll) {
@@ -370,7 +357,9 @@ Machine::~Machine() {
     }
     for (const std::wstring& hive : hives_) RegDeleteTreeW(HKEY_USERS, hive.c_str());
     RemoveTree(folder);
-    RestorePendingList(pendingBefore_);
+    const auto key = OpenKey(HKEY_LOCAL_MACHINE, kSessionManagerKey, KEY_SET_VALUE);
+    if (pendingBefore_.empty()) RegDeleteValueW(key.get(), kPendingValue);
+    else SetValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingValue, REG_MULTI_SZ, pendingBefore_);
 }
 
 std::wstring Machine::Hive(int n) const {
@@ -412,35 +401,17 @@ std::string Machine::NothingLeft() const {
     for (const DWORD view : kBothViews) {
         const std::string in = view == KEY_WOW64_32KEY ? " in the 32-bit view; " : " in the 64-bit view; ";
         if (KeyExists(HKEY_LOCAL_MACHINE, kAddinKeyPath, view)) wrong += "the add-in key" + in;
-        if (KeyExists(HKEY_LOCAL_MACHINE, ClassServerKey(), view)) wrong += "the add-in's class" + in;
+        if (KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kClassesKey) + L"\\" + kAddinClsid, view))
+            wrong += "the add-in's class" + in;
     }
     return wrong;
 }
 
+// What the diagnosis of `installer-host status` finds wrong, and a deployed file that is
+// not its source byte for byte (a copy cut short has its source's FileVersion).
 std::string Machine::Working() const {
     std::string wrong;
-    const DWORD other = outlook.view == KEY_WOW64_64KEY ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
-    const std::wstring otherDll = outlook.dll == std::wstring(kAddinFile64) ? kAddinFile32 : kAddinFile64;
-    if (!Exists(Agent(outlook.dll)) || ReadFileBytes(Agent(outlook.dll)) != ReadFileBytes(Source(outlook.dll)))
-        wrong += "the deployed add-in is not its source; ";
-    if (Exists(Agent(otherDll))) wrong += "the other add-in file is deployed; ";
-    if (ReadString(HKEY_LOCAL_MACHINE, ClassServerKey(), L"", outlook.view) != Agent(outlook.dll))
-        wrong += "the class does not name the deployed file; ";
-    if (KeyExists(HKEY_LOCAL_MACHINE, ClassServerKey(), other)) wrong += "a class in the other view; ";
-    if (KeyExists(HKEY_LOCAL_MACHINE, kAddinKeyPath, other)) wrong += "an add-in key in the other view; ";
-    OutlookPluginInstallationManager profile;
-    std::vector<RegistryKeyValueData> keys;
-    if (outlook.view == KEY_WOW64_64KEY) profile.Get64BitRegistryKeyValueData(keys);
-    else profile.Get32BitRegistryKeyValueData(keys);
-    for (const RegistryValueEntry& value : keys.at(0).regValueList) {
-        std::string bytes;
-        DWORD type = 0;
-        const bool read = ReadValue(HKEY_LOCAL_MACHINE, kAddinKeyPath, value.Name, outlook.view, bytes, &type);
-        const DWORD number = _wtoi(value.Value.c_str());
-        const std::string expected = value.ValueType == REG_DWORD
-                                         ? std::string(reinterpret_cast<const char*>(&number), sizeof(number))
-                                         : Bytes(value.Value);
-        if (!read || type != value.ValueType || bytes != expected) wrong += "add-in value " + std::string(value.Name.begin(), value.Name.end()) + "; ";
-    }
+    for (const status::Problem& problem : status::Diagnose(folder).problems) wrong += problem.code + "; ";
+    if (ReadFileBytes(Dll()) != ReadFileBytes(Source(outlook.dll))) wrong += "the deployed add-in is not its source; ";
     return wrong;
 }
