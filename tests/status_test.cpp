@@ -50,10 +50,7 @@ const Row kRows[] = {
     {"DisabledByOutlook32", kOutlook32, true, [](Machine& m) { return Disable(m, L"tolvane.dll", KEY_WOW64_32KEY); },
      1, "disabled-by-outlook", {"uninstall", "install"}, std::string(kOwnHive) + "/disabledItems/0/views", {32}},
     {"PerUserLoadBehavior", kOutlook64, true,
-     [](Machine& m) {
-         SetDword(HKEY_USERS, m.Hive(1) + L"\\" + kAddinKey, L"LoadBehavior", 2);
-         return Undo();
-     },
+     [](Machine& m) { return SetDword(HKEY_USERS, m.Hive(1) + L"\\" + kAddinKey, L"LoadBehavior", 2), Undo(); },
      1, "load-behavior", {"repair"}, std::string(kOwnHive) + "/loadBehavior", 2},
     {"WrongBitness", kOutlook32, true,
      [](Machine&) {  // Outlook reinstalled as 64-bit
@@ -63,22 +60,13 @@ const Row kRows[] = {
      },
      1, "wrong-bitness", {"uninstall", "install"}, "/files/deployed/0/present", true},
     {"DeployedFileMissing", kOutlook64, true,
-     [](Machine& m) {
-         DeleteFileW(m.Agent(L"tolvane64.dll").c_str());
-         return Undo();
-     },
+     [](Machine& m) { return DeleteFileW(m.Agent(L"tolvane64.dll").c_str()), Undo(); },
      1, "file-missing", {"repair"}, "/files/deployed/1/present", false},
     {"DeployedFileOlderThanInstall", kOutlook64, true,
-     [](Machine& m) {
-         CopyFileW(Fixture(L"v2\\tolvane64.dll").c_str(), m.Source(L"tolvane64.dll").c_str(), FALSE);
-         return Undo();
-     },
+     [](Machine& m) { return CopyFileW(Fixture(L"v2\\tolvane64.dll").c_str(), m.Source(L"tolvane64.dll").c_str(), FALSE), Undo(); },
      1, "file-outdated", {"repair"}, "/files/source/1/fileVersion", "1.0.0.2"},
     {"ComClassMissing", kOutlook64, true,
-     [](Machine&) {
-         DeleteTree(HKEY_LOCAL_MACHINE, kAddinClass, KEY_WOW64_64KEY);
-         return Undo();
-     },
+     [](Machine&) { return DeleteTree(HKEY_LOCAL_MACHINE, kAddinClass, KEY_WOW64_64KEY), Undo(); },
      1, "class-missing", {"repair"}, "/comClass/views/1/registered", false},
     {"ComClassPointsElsewhere", kOutlook64, true,
      [](Machine&) {
@@ -88,28 +76,14 @@ const Row kRows[] = {
      },
      1, "class-elsewhere", {"install"}, "/comClass/views/1/server", "C:\\Old\\tolvane64.dll"},
     {"AddinKeyValueChanged", kOutlook64, true,
-     [](Machine&) {
-         SetDword(HKEY_LOCAL_MACHINE, kAddinKey, L"LoadBehavior", 0, KEY_WOW64_64KEY);
-         return Undo();
-     },
+     [](Machine&) { return SetDword(HKEY_LOCAL_MACHINE, kAddinKey, L"LoadBehavior", 0, KEY_WOW64_64KEY), Undo(); },
      1, "key-value", {"repair"}, "/addinKey/views/1/values/4/actual", "0"},
     {"DeployedFileDeletedAtRestart", kOutlook64, true,
-     [](Machine& m) {
-         MoveFileExW(m.Agent(L"tolvane64.dll").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-         return Undo();
-     },
+     [](Machine& m) { return MoveFileExW(m.Agent(L"tolvane64.dll").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT), Undo(); },
      1, "pending-deletion", {}, "/files/pendingDeletions/0", "C:\\Agent\\Outlook\\tolvane64.dll"},
     {"BrokerNotRegisteredFor32BitOutlook", kOutlook32, true,
      [](Machine&) { return BreakBroker(BrokerFault::kUnregistered); }, 1, "broker-missing", {},
      "/comClass/broker/registered", false},
-};
-
-// Runs the fault's undo when the case ends, however it ends.
-struct Restore {
-    Undo undo;
-    ~Restore() {
-        if (undo) undo();
-    }
 };
 
 class StatusFinds : public ::testing::TestWithParam<Row> {};
@@ -120,7 +94,10 @@ TEST_P(StatusFinds, TheCauseItsFixAndTheExitCode) {
     if (row.install) {
         ASSERT_EQ(machine.Run(L"install"), 0u);
     }
-    const Restore restore{row.breakMachine(machine)};
+    struct Restore {
+        Undo undo;
+        ~Restore() { undo ? undo() : void(); }
+    } const restore{row.breakMachine(machine)};
 
     const status::Report report = status::Diagnose(machine.folder);
     const ordered_json json = status::ReportJson(report);
