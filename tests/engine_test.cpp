@@ -14,25 +14,14 @@ namespace {
 
 constexpr const wchar_t* kSection = L"TestApp";
 
-// A deployment of "addin.txt" into the agent folder, for applications C:\App1 and C:\App2,
-// with the item "tolvane" in the AddinManagers list of the INI files it names.
+// The test profile's deployment, recorded in section TestApp of the installer config file.
 struct Engine {
     Engine() {
-        RemoveTree(folder);
-        for (const wchar_t* sub : {L"\\Install", L"\\temp", L"\\ini"}) CreateFolders(folder + sub);
-        WriteFileBytes(folder + L"\\Install\\addin.txt", "add-in");
         for (const wchar_t* name : {L"a.ini", L"b.ini", L"c.ini"})
             WriteFileBytes(Ini(name), "[Extensions]\r\nAddinManagers=x\r\n");
-        p.Initialize(folder, &log);
-        p.sourceFiles = {L"addin.txt"};
-        p.files = {{L"addin.txt", {folder}}};
-        p.applications = {L"C:\\App1", L"C:\\App2"};
-        p.iniRequired = true;
-        p.iniEntry = {{Ini(L"a.ini")}, L"Extensions", L"AddinManagers", L"tolvane", L","};
         p.section = kSection;
         p.sectionResult = 0;
     }
-    ~Engine() { RemoveTree(folder); }
 
     std::wstring Ini(const std::wstring& name) const { return folder + L"\\ini\\" + name; }
     bool Deployed() const { return Exists(folder + L"\\addin.txt"); }
@@ -66,7 +55,7 @@ struct Engine {
 
     const std::wstring folder = L"C:\\Agent\\Engine";
     Transcript log;
-    TestProfile p;
+    TestProfile p{folder, log, {Ini(L"a.ini")}};
 };
 
 struct Case {

@@ -131,25 +131,15 @@ class SessionsSeam : public ::testing::TestWithParam<Case> {};
 
 TEST_P(SessionsSeam, FindsTheUserWhoSeesTheFile) {
     const Case& c = GetParam();
-    const std::wstring folder = L"C:\\Agent\\Seam";
-    RemoveTree(folder);
-    CreateFolders(folder + L"\\Install");
-    WriteFileBytes(folder + L"\\Install\\addin.txt", "add-in");
-    const std::wstring shared = folder + L"\\shared.ini";
-    WriteFileBytes(shared, IniText("x"));
+    const std::wstring folder = L"C:\\Agent\\Seam", shared = folder + L"\\shared.ini";
     world = World();
     world.privateFile = folder + L"\\private.ini";
     world.privateBytes = IniText("x");
     c.setup(world);
-
     Transcript log;
-    TestProfile p;
-    p.Initialize(folder, &log);
-    p.sourceFiles = {L"addin.txt"};
-    p.files = {{L"addin.txt", {folder}}};
+    TestProfile p(folder, log, {world.privateFile, shared});
+    WriteFileBytes(shared, IniText("x"));
     p.applications = {L"C:\\App"};
-    p.iniRequired = true;
-    p.iniEntry = {{world.privateFile, shared}, L"Extensions", L"AddinManagers", L"tolvane", L","};
     bool ok = true;
     INIFileEntryInfo filled;
     std::vector<std::wstring> itemLeftIn;
@@ -162,7 +152,6 @@ TEST_P(SessionsSeam, FindsTheUserWhoSeesTheFile) {
     EXPECT_EQ(world.events, c.events);
     EXPECT_EQ(world.privateBytes, IniText(c.privateList));
     ExpectTranscript(c.name, log.lines, folder);
-    RemoveTree(folder);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SessionsSeam, ::testing::ValuesIn(kCases), [](const auto& info) {

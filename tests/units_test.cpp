@@ -41,7 +41,8 @@ TEST(PureLogic, ListsSplitTrimAndPrefixPaths) {
         sys::IniFile::SplitValue(s.value, s.delimiter, items);
         EXPECT_EQ(items, s.items) << s.value;
     }
-    TestProfile profile;
+    Transcript log;
+    TestProfile profile(L"C:\\Agent\\Prefix", log, {});
     const struct { std::wstring path, longPath; } prefixes[] = {
         {L"C:\\a.ini", L"\\\\?\\C:\\a.ini"},
         {L"\\\\server\\share\\a.ini", L"\\\\?\\UNC\\server\\share\\a.ini"},
@@ -113,6 +114,8 @@ TEST(Win32, AFileInUseIsSetAsideBesideItselfWhenTempIsOnAnotherVolume) {
 }
 
 class Throwing : public TestProfile {
+public:
+    using TestProfile::TestProfile;
     DWORD Install() override { throw std::bad_alloc(); }
 };
 
@@ -141,7 +144,7 @@ TEST(InstallerObject, GuardsItsRequestsAndTurnsAnExceptionInto8) {
     library.destroy(installer);
     library.destroy(nullptr);
 
-    Throwing engine;
+    Throwing engine(L"C:\\Agent\\Throwing", log, {});
     log.lines.clear();
     EXPECT_EQ(OutlookPluginInstallerImpl::RunRequest(&log, engine, &PluginInstallationManager::Install, L"Install started",
                                                      L"Install: failure", L"Install completed"),

@@ -21,19 +21,19 @@ void ListFolder(const std::wstring& folder, Listing& listing) {
     for (bool more = static_cast<bool>(search); more; more = FindNextFileW(search.get(), &found)) {
         const std::wstring name = found.cFileName, path = folder + L"\\" + name;
         if (name == L"." || name == L"..") continue;
-        listing[L"file " + path] = std::to_wstring(found.nFileSizeLow) + L" " + Stamp(found.ftLastWriteTime);
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            ListFolder(path, listing);
+        const bool folder = found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+        // A folder's own time stamp only follows what changed in it.
+        listing[L"file " + path] = folder ? L"" : std::to_wstring(found.nFileSizeLow) + L" " + Stamp(found.ftLastWriteTime);
+        if (folder && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) ListFolder(path, listing);
     }
 }
 
 void ListKey(HKEY key, const std::wstring& path, Listing& listing) {
     DWORD nameCapacity = 0, dataCapacity = 0;
-    FILETIME written{};
     if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &nameCapacity,
-                         &dataCapacity, nullptr, &written) != ERROR_SUCCESS)
+                         &dataCapacity, nullptr, nullptr) != ERROR_SUCCESS)
         return;
-    listing[L"key " + path] = Stamp(written);
+    listing[L"key " + path] = L"";  // its time stamp, too, only follows what changed in it
     std::vector<wchar_t> name(nameCapacity + 2);
     std::vector<BYTE> data(dataCapacity + 2);
     for (DWORD index = 0;; ++index) {
@@ -72,28 +72,16 @@ Listing ListPrefix() {
 
 std::string Unexplained(const Listing& before, const Listing& after,
                         const std::function<bool(const std::wstring&)>& allowed) {
-    std::vector<std::pair<std::string, std::wstring>> changes;  // kind, entry
+    std::string text;
+    const auto report = [&](const char* kind, const std::wstring& entry) {
+        if (!allowed(entry)) text += kind + (" " + Narrow(entry)) + "\n";
+    };
     for (const auto& [entry, digest] : before)
-        if (!after.count(entry)) changes.emplace_back("removed", entry);
+        if (!after.count(entry)) report("removed", entry);
     for (const auto& [entry, digest] : after) {
         const auto old = before.find(entry);
-        if (old == before.end()) changes.emplace_back("added", entry);
-        else if (old->second != digest) changes.emplace_back("changed", entry);
-    }
-    std::string text;
-    for (const auto& [kind, entry] : changes) {
-        bool explained = allowed(entry);
-        if (!explained && kind == "changed" && entry.rfind(L"key ", 0) == 0) {
-            const std::wstring key = entry.substr(4);
-            for (const auto& [otherKind, other] : changes) {
-                const std::wstring path = other.substr(other.find(L' ') + 1);
-                const bool value = other.rfind(L"value " + key + L":", 0) == 0;
-                const bool child = otherKind != "changed" && other.rfind(L"key ", 0) == 0 &&
-                                   path.substr(0, path.rfind(L'\\')) == key;
-                explained = explained || ((value || child) && allowed(other));
-            }
-        }
-        if (!explained) text += kind + " " + Narrow(entry) + "\n";
+        if (old == before.end()) report("added", entry);
+        else if (old->second != digest) report("changed", entry);
     }
     return text;
 }

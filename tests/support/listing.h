@@ -12,8 +12,6 @@
 using Listing = std::map<std::wstring, std::wstring>;
 Listing ListPrefix();
 
-// The differences that `allowed` does not explain, one per line ("added file C:\x"). A key
-// whose only change is its time stamp is explained by an allowed change of one of its
-// values or direct subkeys.
+// The differences that `allowed` does not explain, one per line ("added file C:\x").
 std::string Unexplained(const Listing& before, const Listing& after,
                         const std::function<bool(const std::wstring& entry)>& allowed);

@@ -4,15 +4,24 @@
 #pragma once
 
 #include "engine/plugin_installation_manager.h"
+#include "machine.h"
 
 #include <string>
 #include <vector>
 
 class TestProfile : public PluginInstallationManager {
 public:
-    using PluginInstallationManager::installDir;
-    using PluginInstallationManager::installSourceDir;
-    using PluginInstallationManager::tempDir;
+    // Deploys "addin.txt" from folder\Install into the folder itself, for C:\App1 and
+    // C:\App2, with the item "tolvane" in the AddinManagers list of the INI files `ini`.
+    TestProfile(const std::wstring& folder, PluginInstallerLogger& logger, std::vector<std::wstring> ini) {
+        RemoveTree(folder);
+        for (const wchar_t* sub : {L"\\Install", L"\\temp", L"\\ini"}) CreateFolders(folder + sub);
+        WriteFileBytes(folder + L"\\Install\\addin.txt", "add-in");
+        Initialize(folder, &logger);
+        files = {{L"addin.txt", {folder}}};
+        iniEntry = {std::move(ini), L"Extensions", L"AddinManagers", L"tolvane", L","};
+    }
+    ~TestProfile() override { RemoveTree(installDir); }
 
     DWORD GetSourceFilesForVerification(std::vector<std::wstring>& names) override {
         names.insert(names.end(), sourceFiles.begin(), sourceFiles.end());
@@ -54,13 +63,13 @@ public:
         return sectionResult;
     }
 
-    std::vector<std::wstring> sourceFiles;
-    ApplicationPathList applications;
+    std::vector<std::wstring> sourceFiles{L"addin.txt"};
+    ApplicationPathList applications{L"C:\\App1", L"C:\\App2"};
     DWORD applicationsResult = 0;
     FileCopyMap files;  // also every file the removal looks for
     DWORD allFilesResult = 0;
     bool comRequired = false;
-    bool iniRequired = false;
+    bool iniRequired = true;
     bool registryRequired = false;
     DWORD allComFilesResult = 0;
     DWORD allKeysResult = 0;
