@@ -9,9 +9,9 @@
 #include <sddl.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cwchar>
-#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -87,22 +87,13 @@ std::wstring ProgramFolder() {
 std::wstring Fixture(const std::wstring& name) { return ProgramFolder() + L"\\fixtures\\" + name; }
 
 std::string ReadFileBytes(const std::wstring& path) {
-    const sys::UniqueFile file(CreateFileW(LongForm(path).c_str(), GENERIC_READ,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                           OPEN_EXISTING, 0, nullptr));
-    std::string bytes;
-    char buffer[65536];
-    DWORD read = 0;
-    while (file && ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read) bytes.append(buffer, read);
-    return bytes;
+    std::ifstream file(std::filesystem::path(LongForm(path)), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-    const sys::UniqueFile file(
-        CreateFileW(LongForm(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    DWORD written = 0;
-    EXPECT_TRUE(file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
-        << "writing a test file failed";
+    std::ofstream file(std::filesystem::path(LongForm(path)), std::ios::binary);
+    EXPECT_TRUE(file.write(bytes.data(), bytes.size())) << "writing a test file failed";
 }
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(LongForm(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -195,10 +186,7 @@ void Transcript::Log(int level, const wchar_t* message) {
 }
 
 // The library may call only slot 4 of the host's logger.
-void Transcript::Unexpected() {
-    std::fputs("the library called a host-owned logger slot\n", stderr);
-    std::abort();
-}
+void Transcript::Unexpected() { FatalAppExitW(0, L"the library called a host-owned logger slot"); }
 
 const Library& TheLibrary() {
     static const Library library = [] {

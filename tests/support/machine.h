@@ -40,10 +40,9 @@ std::string Bytes(const std::wstring& text);        // UTF-16 bytes of the text 
 void CreateKey(HKEY root, const std::wstring& key, DWORD view = 0);
 void DeleteTree(HKEY root, const std::wstring& key, DWORD view);
 bool KeyExists(HKEY root, const std::wstring& key, DWORD view);
-// The value's data, or nothing when it cannot be read; `type` receives its type.
+// false when the value cannot be read.
 bool ReadValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD view,
                std::string& bytes, DWORD* type = nullptr);
-std::wstring ReadString(HKEY root, const std::wstring& key, const std::wstring& name, DWORD view);
 
 // Outlook's record of a disabled add-in, naming the DLL's path as UTF-16 text.
 std::string DisabledRecord(const std::wstring& dll);
@@ -112,12 +111,11 @@ public:
     // Files scheduled for deletion at the next restart since the machine was set up.
     std::vector<std::wstring> PendingDeletions() const;
 
-    // Both checks give what is wrong, or nothing.
-    // Nothing of the add-in: no add-in file in the agent folder, no add-in key and no COM
-    // class in either view, and in "temp" only files waiting for deletion at the next restart.
+    // What is wrong, or nothing. Nothing left: no add-in file in the agent folder, no add-in
+    // key and no COM class in either view, in "temp" only files waiting for deletion at the
+    // next restart. Working: installer-host status finds nothing wrong, and the deployed
+    // file is its source byte for byte.
     std::string NothingLeft() const;
-    // The add-in for this Outlook in place: its file equal to its source, its key with the
-    // profile's values and its class naming the file in its view, nothing in the other view.
     std::string Working() const;
 
     Outlook outlook;
