@@ -6,10 +6,6 @@
 #include "sys/ini_file.h"
 #include "test_profile.h"
 
-#include <gtest/gtest.h>
-
-#include <sstream>
-
 namespace {
 
 constexpr const wchar_t* kSection = L"TestApp";
@@ -91,11 +87,6 @@ const Case kCases[] = {
          WriteFileBytes(e.Ini(L"a.ini"), "[Extensions]\r\nAddinManagers=x,TOLVANE\r\n");
          e.Run("install repair");
          return e.Expect(e.List(L"a.ini") == L"x,TOLVANE", "list unchanged");
-     }},
-    // A path given in long form is used as it is.
-    {"ini-long-form", [](Engine& e) {
-         e.p.iniEntry.iniFilePaths = {L"\\\\?\\" + e.Ini(L"a.ini")};
-         return e.Run("install repair"), std::string();
      }},
     // Files only the config file still names lose the item too; both lists are emptied.
     {"ini-uninstall", [](Engine& e) {

@@ -7,8 +7,6 @@
 #include "outlook/outlook_plugin_installation_manager.h"
 #include "sys/handles.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <cstring>
 #include <random>

@@ -6,10 +6,7 @@
 #include "machine.h"
 #include "outlook/outlook_plugin_installation_manager.h"
 
-#include <gtest/gtest.h>
-
 #include <regex>
-#include <sstream>
 
 namespace {
 

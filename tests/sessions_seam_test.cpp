@@ -5,8 +5,6 @@
 #include "sys/sessions.h"
 #include "test_profile.h"
 
-#include <gtest/gtest.h>
-
 #include <map>
 
 namespace {

@@ -7,7 +7,6 @@
 #include "status.h"
 #include "status_output.h"
 
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 namespace {

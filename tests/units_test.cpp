@@ -10,8 +10,6 @@
 #include "sys/version_info.h"
 #include "test_profile.h"
 
-#include <gtest/gtest.h>
-
 #include <new>
 
 namespace {

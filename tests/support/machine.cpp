@@ -4,7 +4,6 @@
 #include "status.h"
 #include "sys/handles.h"
 
-#include <gtest/gtest.h>
 #include <objbase.h>
 #include <sddl.h>
 
@@ -14,7 +13,6 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 
 namespace {
 
@@ -162,7 +160,7 @@ void DeleteTree(HKEY root, const std::wstring& key, DWORD view) {
     }
 }
 
-bool KeyExists(HKEY root, const std::wstring& key, DWORD view) {
+static bool KeyExists(HKEY root, const std::wstring& key, DWORD view) {
     return static_cast<bool>(OpenKey(root, key, KEY_READ | view));
 }
 
@@ -280,7 +278,8 @@ Undo EnterSingleThreadedApartment() {
     return [] { CoUninitialize(); };
 }
 
-DWORD RunProgram(const std::wstring& program, const std::wstring& arguments) {
+// Runs a program and waits for it (bounded); its exit code, or the failure to start it.
+static DWORD RunProgram(const std::wstring& program, const std::wstring& arguments) {
     std::wstring command = L"\"" + program + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -299,7 +298,7 @@ DWORD RunProgram(const std::wstring& program, const std::wstring& arguments) {
     return code;
 }
 
-DWORD RegisterBroker() { return RunProgram(Fixture(L"broker\\ComRegistrationBroker.exe"), L"/RegServer"); }
+static DWORD RegisterBroker() { return RunProgram(Fixture(L"broker\\ComRegistrationBroker.exe"), L"/RegServer"); }
 
 // A copy of the broker registers its own path, so that breaking the copy leaves the
 // build's program alone.

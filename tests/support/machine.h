@@ -5,9 +5,11 @@
 #pragma once
 
 #include <OutlookPluginInstaller.h>
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -39,7 +41,6 @@ void SetDword(HKEY root, const std::wstring& key, const std::wstring& name, DWOR
 std::string Bytes(const std::wstring& text);        // UTF-16 bytes of the text and its NUL
 void CreateKey(HKEY root, const std::wstring& key, DWORD view = 0);
 void DeleteTree(HKEY root, const std::wstring& key, DWORD view);
-bool KeyExists(HKEY root, const std::wstring& key, DWORD view);
 // false when the value cannot be read.
 bool ReadValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD view,
                std::string& bytes, DWORD* type = nullptr);
@@ -88,10 +89,6 @@ Undo KeepLoaded(const std::wstring& path);    // as Outlook holds the add-in
 Undo EnterSingleThreadedApartment();          // the calling thread, as a host may have left it
 enum class BrokerFault { kUnregistered, kProgramMissing, kCrashing };
 Undo BreakBroker(BrokerFault fault);
-
-// Runs a program and waits for it (bounded); its exit code, or the failure to start it.
-DWORD RunProgram(const std::wstring& program, const std::wstring& arguments);
-DWORD RegisterBroker();
 
 class Machine {
 public:
