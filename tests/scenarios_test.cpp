@@ -6,6 +6,7 @@
 #include "machine.h"
 #include "outlook/outlook_plugin_installation_manager.h"
 
+#include <map>
 #include <regex>
 
 namespace {
@@ -86,7 +87,7 @@ const Case kCases[] = {
     // Whole runs on the two machines the add-in serves, and on one without Outlook.
     {"e2e-x64", kOutlook64, L"install repair uninstall", nullptr, kNothing},
     {"e2e-x86", kOutlook32, L"install repair uninstall", nullptr, kNothing},
-    {"no-outlook", kNoOutlook, L"install repair uninstall", nullptr, kNothing},
+    {"e2e-no-outlook", kNoOutlook, L"install repair uninstall", nullptr, kNothing},
 
     // Repair of what Outlook or a user broke.
     {"repair-disabled", kOutlook64, L"(install) repair uninstall",
@@ -269,6 +270,17 @@ const Case kCases[] = {
     {"repeat-after-uninstall", kOutlook64, L"(install) uninstall install uninstall repair", nullptr, kWorking},
 };
 
+// Cases tried and survived (the machine left as expected, then nothing left), by the group
+// their name begins with; printed when the program ends.
+std::map<std::string, std::pair<int, int>> figures;
+struct PrintFigures : ::testing::Environment {
+    void TearDown() override {
+        for (const auto& [group, counts] : figures)
+            std::printf("scenarios %-10s tried %2d, survived %2d\n", group.c_str(), counts.first, counts.second);
+    }
+};
+const auto* const kPrintFigures = ::testing::AddGlobalTestEnvironment(new PrintFigures);
+
 class Scenario : public ::testing::TestWithParam<Case> {};
 
 TEST_P(Scenario, LogsItsTranscriptAndLeavesTheMachineAsExpected) {
@@ -290,6 +302,8 @@ TEST_P(Scenario, LogsItsTranscriptAndLeavesTheMachineAsExpected) {
     m.log.lines.clear();
     EXPECT_EQ(m.Run(L"uninstall"), 0u) << "once the fault is gone";
     EXPECT_EQ(m.NothingLeft(), "") << "once the fault is gone";
+    auto& [tried, survived] = figures[std::string(c.name).substr(0, std::string(c.name).find('-'))];
+    ++tried, survived += !HasFailure();
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Scenario, ::testing::ValuesIn(kCases),
