@@ -20,11 +20,18 @@ struct Engine {
     }
 
     std::wstring Ini(const std::wstring& name) const { return folder + L"\\ini\\" + name; }
-    bool Deployed() const { return Exists(folder + L"\\addin.txt"); }
-    // "install", "repair", "uninstall" or "rollback", one after the other.
+    // "install", "repair", "uninstall", "rollback" one after the other, and "state": a line
+    // with the deployed file, the lists of the INI files and the config file's two records.
     void Run(const std::string& steps) {
         std::istringstream words(steps);
         for (std::string step; words >> step;) {
+            if (step == "state") {
+                log.lines.push_back(L"state: addin.txt " + std::wstring(Exists(folder + L"\\addin.txt") ? L"there" : L"gone") +
+                                    List(L"a.ini") + List(L"b.ini") + List(L"c.ini") + L", applications" +
+                                    Recorded(&InstallerConfigFile::GetInstalledApplicationPaths) + L", INI files" +
+                                    Recorded(&InstallerConfigFile::GetINIPaths));
+                continue;
+            }
             const DWORD result = step == "install"     ? p.Install()
                                  : step == "repair"    ? p.Repair()
                                  : step == "uninstall" ? p.Uninstall()
@@ -32,22 +39,19 @@ struct Engine {
             log.lines.push_back(L"result " + std::to_wstring(result));
         }
     }
-    // The AddinManagers list of an INI file, and a list of the config file, decoded.
     std::wstring List(const std::wstring& name) const {
         std::wstring value;
         sys::IniFile::ReadValue(Ini(name), L"Extensions", L"AddinManagers", value);
-        return value;
+        return L", " + name + L" " + value;
     }
-    std::wstring Recorded(bool iniPaths) const {
+    using Record = DWORD (InstallerConfigFile::*)(const std::wstring&, std::vector<std::wstring>&) const;
+    std::wstring Recorded(Record record) const {
         std::vector<std::wstring> paths;
-        const InstallerConfigFile config(folder);
-        if (iniPaths) config.GetINIPaths(kSection, paths);
-        else config.GetInstalledApplicationPaths(kSection, paths);
+        (InstallerConfigFile(folder).*record)(kSection, paths);
         std::wstring text;
-        for (const std::wstring& path : paths) text += path + L";";
+        for (const std::wstring& path : paths) text += L" " + path;
         return text;
     }
-    std::string Expect(bool ok, const char* what) const { return ok ? "" : std::string(what) + "; "; }
 
     const std::wstring folder = L"C:\\Agent\\Engine";
     Transcript log;
@@ -55,8 +59,8 @@ struct Engine {
 };
 
 struct Case {
-    const char* name;
-    std::function<std::string(Engine&)> run;  // what is wrong afterwards
+    const char* name;  // of its transcript
+    std::function<void(Engine&)> run;
 };
 
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
@@ -65,37 +69,28 @@ const Case kCases[] = {
     // The item goes into every file and both lists are recorded; a second Install replaces them.
     {"ini-install", [](Engine& e) {
          e.p.iniEntry.iniFilePaths = {e.Ini(L"a.ini"), e.Ini(L"b.ini"), e.Ini(L"a.ini")};
-         e.Run("install");
-         std::string wrong = e.Expect(e.List(L"a.ini") == L"x,tolvane" && e.List(L"b.ini") == L"x,tolvane", "items");
-         wrong += e.Expect(e.Recorded(true) == e.Ini(L"a.ini") + L";" + e.Ini(L"b.ini") + L";", "INI paths");
+         e.Run("install state");
          e.p.applications = {L"C:\\App3"};
          e.p.iniEntry.iniFilePaths = {e.Ini(L"c.ini")};
-         e.Run("install");
-         return wrong + e.Expect(e.Recorded(false) == L"C:\\App3;" && e.Recorded(true) == e.Ini(L"c.ini") + L";",
-                                 "lists replaced");
+         e.Run("install state");
      }},
     // A missing item is added again and the recorded lists are extended, not replaced.
     {"ini-repair", [](Engine& e) {
          e.Run("install repair");
          e.p.iniEntry.iniFilePaths = {e.Ini(L"a.ini"), e.Ini(L"b.ini")};
-         e.Run("repair");
-         return e.Expect(e.List(L"b.ini") == L"x,tolvane", "item added") +
-                e.Expect(e.Recorded(true) == e.Ini(L"a.ini") + L";" + e.Ini(L"b.ini") + L";", "INI paths extended");
+         e.Run("repair state");
      }},
     // An item in other letter case counts as there when adding, as missing when verifying.
     {"ini-other-case", [](Engine& e) {
          WriteFileBytes(e.Ini(L"a.ini"), "[Extensions]\r\nAddinManagers=x,TOLVANE\r\n");
-         e.Run("install repair");
-         return e.Expect(e.List(L"a.ini") == L"x,TOLVANE", "list unchanged");
+         e.Run("install repair state");
      }},
     // Files only the config file still names lose the item too; both lists are emptied.
     {"ini-uninstall", [](Engine& e) {
          e.p.iniEntry.iniFilePaths = {e.Ini(L"a.ini"), e.Ini(L"b.ini")};
          e.Run("install");
          e.p.iniEntry.iniFilePaths = {e.Ini(L"a.ini")};
-         e.Run("uninstall");
-         return e.Expect(e.List(L"a.ini") == L"x" && e.List(L"b.ini") == L"x", "items removed") +
-                e.Expect(e.Recorded(true).empty() && e.Recorded(false).empty() && !e.Deployed(), "all removed");
+         e.Run("uninstall state");
      }},
     // A file that still holds the item stays recorded until an Uninstall removes it: one
     // that cannot be opened, one that no account can see.
@@ -104,31 +99,24 @@ const Case kCases[] = {
          e.Run("install");
          const Undo locked = HoldOpen(e.Ini(L"b.ini"));
          e.Run("uninstall");
-         const std::string wrong =
-             e.Expect(e.Recorded(true) == e.Ini(L"b.ini") + L";" + e.Ini(L"unseen.ini") + L";", "kept");
          locked();
-         e.Run("uninstall");
-         return wrong + e.Expect(e.List(L"a.ini") == L"x" && e.List(L"b.ini") == L"x", "items removed") +
-                e.Expect(e.Recorded(true) == e.Ini(L"unseen.ini") + L";", "the unseen file kept");
+         e.Run("state uninstall state");
      }},
     // Without INI files the application counts as not installed: Install rolls back,
     // Repair keeps what is deployed.
     {"ini-none", [](Engine& e) {
          e.p.iniEntry.iniFilePaths.clear();
-         e.Run("install");
-         const std::string wrong = e.Expect(!e.Deployed() && !Exists(e.folder + L"\\Installer.ini"), "rolled back");
+         e.Run("install state");
          e.p.iniEntry.iniFilePaths = {e.Ini(L"a.ini")};
          e.Run("install");
          e.p.iniEntry.iniFilePaths.clear();
-         e.Run("repair");
-         return wrong + e.Expect(e.Deployed(), "deployment kept");
+         e.Run("repair state");
      }},
     // Other application folders than those recorded: the old deployment goes, a new one comes.
     {"reinstalled", [](Engine& e) {
          e.Run("install");
          e.p.applications = {L"C:\\App3"};
-         e.Run("repair");
-         return e.Expect(e.Recorded(false) == L"C:\\App3;" && e.Deployed(), "laid down again");
+         e.Run("repair state");
      }},
     // The clean-up matrix: which removal steps run after which failures, and what is reported.
     {"cleanup-removal-fails", [](Engine& e) {
@@ -139,8 +127,7 @@ const Case kCases[] = {
          e.Run("uninstall");
          e.p.allKeysResult = 0;
          e.p.allComFilesResult = 1722;
-         e.Run("uninstall");
-         return e.Expect(e.Deployed(), "file kept");
+         e.Run("uninstall state");
      }},
     {"cleanup-enable-fail", [](Engine& e) {
          e.p.iniRequired = false;
@@ -151,7 +138,7 @@ const Case kCases[] = {
          e.p.enableResult = ERROR_NOT_SUPPORTED;
          e.p.enableFindsDisabled = true;
          e.p.allFilesResult = 0;
-         return e.Run("uninstall"), std::string();
+         e.Run("uninstall");
      }},
     // The most recent of the list and registry steps decides whether COM is unregistered.
     {"cleanup-rollback", [](Engine& e) {
@@ -162,7 +149,7 @@ const Case kCases[] = {
          e.Run("rollback");
          e.p.applicationsResult = 0;
          e.p.sectionResult = 87;
-         return e.Run("rollback"), std::string();
+         e.Run("rollback");
      }},
 };
 
@@ -170,7 +157,7 @@ class EngineCase : public ::testing::TestWithParam<Case> {};
 
 TEST_P(EngineCase, LogsItsTranscriptAndLeavesWhatItShould) {
     Engine e;
-    EXPECT_EQ(GetParam().run(e), "");
+    GetParam().run(e);
     ExpectTranscript(GetParam().name, e.log.lines, e.folder);
 }
 

@@ -92,37 +92,26 @@ namespace {
 std::string IniText(const std::string& list) { return "[Extensions]\r\nAddinManagers=" + list + "\r\n"; }
 
 struct Case {
-    const char* name;  // of its transcript
+    const char* name;  // of its transcript, which ends with what the sessions module saw
     std::function<void(World&)> setup;
     std::string step;  // "add", "verify", "remove" or "install"
-    DWORD result;
-    const wchar_t* events;
-    std::string privateList;  // "x,tolvane" after a successful add
 };
 
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 const Case kCases[] = {
-    {"seam-second-user", [](World& w) { w.sessions = {{1}, {2}, {3}}, w.owner = 2; }, "add", 0,
-     L"list, token 1, as 1, self, token 2, as 2, self", "x,tolvane"},
-    {"seam-verify-missing", [](World& w) { w.sessions = {{1}, {2}}, w.owner = 2; }, "verify", 0,
-     L"list, token 1, as 1, self, token 2, as 2, self", "x"},
-    {"seam-remove", [](World& w) { w.sessions = {{1}}, w.owner = 1, w.privateBytes = IniText("x,tolvane"); }, "remove",
-     0, L"list, token 1, as 1, self", "x"},
-    {"seam-nobody", [](World&) {}, "add", 0, L"list", "x"},
-    {"seam-no-session-list", [](World& w) { w.listError = RPC_S_SERVER_UNAVAILABLE; }, "add", 0, L"list", "x"},
-    {"seam-inactive", [](World& w) { w.sessions = {{1, 1}, {2, 4}, {3}}, w.owner = 3; }, "add", 0,
-     L"list, token 3, as 3, self", "x,tolvane"},
-    {"seam-no-token", [](World& w) { w.sessions = {{1, 0, ERROR_NO_TOKEN}, {2}}, w.owner = 2; }, "add", 0,
-     L"list, token 1 failed, token 2, as 2, self", "x,tolvane"},
+    {"seam-second-user", [](World& w) { w.sessions = {{1}, {2}, {3}}, w.owner = 2; }, "add"},
+    {"seam-verify-missing", [](World& w) { w.sessions = {{1}, {2}}, w.owner = 2; }, "verify"},
+    {"seam-remove", [](World& w) { w.sessions = {{1}}, w.owner = 1, w.privateBytes = IniText("x,tolvane"); }, "remove"},
+    {"seam-nobody", [](World&) {}, "add"},
+    {"seam-no-session-list", [](World& w) { w.listError = RPC_S_SERVER_UNAVAILABLE; }, "add"},
+    {"seam-inactive", [](World& w) { w.sessions = {{1, 1}, {2, 4}, {3}}, w.owner = 3; }, "add"},
+    {"seam-no-token", [](World& w) { w.sessions = {{1, 0, ERROR_NO_TOKEN}, {2}}, w.owner = 2; }, "add"},
     // A thread that cannot come back as itself touches no other session and no other file,
     // and the procedure neither rolls back nor removes anything as that user.
-    {"seam-revert-fails", [](World& w) { w.sessions = {{1}, {2}}, w.owner = 2, w.revertFailures = 1000; }, "add",
-     ERROR_ACCESS_DENIED, L"list, token 1, as 1, revert failed, revert failed", "x"},
-    {"seam-revert-fails-once", [](World& w) { w.sessions = {{1}, {2}}, w.owner = 2, w.revertFailures = 1; }, "add",
-     ERROR_ACCESS_DENIED, L"list, token 1, as 1, revert failed, self", "x"},
-    {"seam-stuck-install", [](World& w) { w.sessions = {{1}}, w.revertFailures = 1000; }, "install", 1,
-     L"list, token 1, as 1, revert failed, revert failed", "x"},
+    {"seam-revert-fails", [](World& w) { w.sessions = {{1}, {2}}, w.owner = 2, w.revertFailures = 1000; }, "add"},
+    {"seam-revert-fails-once", [](World& w) { w.sessions = {{1}, {2}}, w.owner = 2, w.revertFailures = 1; }, "add"},
+    {"seam-stuck-install", [](World& w) { w.sessions = {{1}}, w.revertFailures = 1000; }, "install"},
 };
 
 class SessionsSeam : public ::testing::TestWithParam<Case> {};
@@ -145,10 +134,10 @@ TEST_P(SessionsSeam, FindsTheUserWhoSeesTheFile) {
                          : c.step == "verify" ? p.VerifyIniSettings(ok)
                          : c.step == "remove" ? p.RemoveEntryFromINIFile(itemLeftIn)
                                               : p.Install();
+    const std::string list = world.privateBytes.substr(world.privateBytes.find('=') + 1);
     log.lines.push_back(L"result " + std::to_wstring(result) + (ok ? L"" : L", needs repair"));
-    EXPECT_EQ(result, c.result);
-    EXPECT_EQ(world.events, c.events);
-    EXPECT_EQ(world.privateBytes, IniText(c.privateList));
+    log.lines.push_back(L"sessions: " + world.events);
+    log.lines.push_back(L"private.ini: " + std::wstring(list.begin(), list.end() - 2));  // without "\r\n"
     ExpectTranscript(c.name, log.lines, folder);
 }
 
