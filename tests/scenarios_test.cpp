@@ -319,12 +319,10 @@ const wchar_t* const kPlaces[] = {
     LR"((key|value) HKLM\\Software(\\Wow6432Node)?\\Microsoft\\Office\\Outlook\\Addins\\Tolvane\.OutlookAddin\.1([\\:].*)?)",
     LR"((key|value) HKLM\\Software\\Classes(\\Wow6432Node)?\\CLSID\\\{6A1D2E90-8B3C-4F57-9E21-C05B7D3A4F18\}([\\:].*)?)",
     // Outlook's per-user records: disabled items, load times, the per-user add-in key.
-    LR"((key|value) HKU\\[^\\]+\\Software(\\Wow6432Node)?\\Microsoft\\Office\\[^\\]+\\Outlook\\(Resiliency\\DisabledItems|AddInLoadTimes)([\\:].*)?)",
-    LR"((key|value) HKU\\[^\\]+\\Software(\\Wow6432Node)?\\Microsoft\\Office\\Outlook\\Addins\\Tolvane\.OutlookAddin\.1([\\:].*)?)",
+    LR"((key|value) HKU\\[^\\]+\\Software(\\Wow6432Node)?\\Microsoft\\Office\\([^\\]+\\Outlook\\(Resiliency\\DisabledItems|AddInLoadTimes)|Outlook\\Addins\\Tolvane\.OutlookAddin\.1)([\\:].*)?)",
     // Windows' list of files to delete at the next restart, and what Wine's service manager
     // counts whatever program runs.
-    LR"(value HKLM\\System\\CurrentControlSet\\Control\\Session Manager:PendingFileRenameOperations)",
-    LR"(value HKLM\\System\\CurrentControlSet\\Control\\ServiceCurrent:)",
+    LR"(value HKLM\\System\\CurrentControlSet\\Control\\(Session Manager:PendingFileRenameOperations|ServiceCurrent:))",
 };
 
 class WriteScope : public ::testing::TestWithParam<Outlook> {};
@@ -341,7 +339,7 @@ TEST_P(WriteScope, EachRequestWritesOnlyInTheAddinsPlaces) {
     const auto expectInPlace = [&](const wchar_t* request, unsigned int result) {
         const Listing before = ListPrefix();
         EXPECT_EQ(m.Run(request), result);
-        EXPECT_EQ(Unexplained(before, ListPrefix(), inPlace), "") << "written outside the add-in's places";
+        EXPECT_EQ(Unexplained(before, ListPrefix(), inPlace), L"") << "written outside the add-in's places";
     };
     expectInPlace(L"install", 0);
     // The user's records, and a newer version while the deployed file is in use.

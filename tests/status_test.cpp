@@ -129,7 +129,7 @@ TEST(Status, ChangesNothingOnTheMachine) {
     const Listing before = ListPrefix();
     const status::Report report = status::Diagnose(machine.folder);
     EXPECT_EQ(report.problems.size(), 3u);
-    EXPECT_EQ(Unexplained(before, ListPrefix(), [](const std::wstring&) { return false; }), "");
+    EXPECT_EQ(Unexplained(before, ListPrefix(), [](const std::wstring&) { return false; }), L"");
 }
 
 }  // namespace

@@ -54,12 +54,6 @@ void ListKey(HKEY key, const std::wstring& path, Listing& listing) {
     }
 }
 
-std::string Narrow(const std::wstring& text) {
-    std::string narrow;
-    for (wchar_t c : text) narrow += c >= 0x20 && c < 0x80 ? static_cast<char>(c) : '?';
-    return narrow;
-}
-
 }  // namespace
 
 Listing ListPrefix() {
@@ -70,18 +64,18 @@ Listing ListPrefix() {
     return listing;
 }
 
-std::string Unexplained(const Listing& before, const Listing& after,
-                        const std::function<bool(const std::wstring&)>& allowed) {
-    std::string text;
-    const auto report = [&](const char* kind, const std::wstring& entry) {
-        if (!allowed(entry)) text += kind + (" " + Narrow(entry)) + "\n";
+std::wstring Unexplained(const Listing& before, const Listing& after,
+                         const std::function<bool(const std::wstring&)>& allowed) {
+    std::wstring text;
+    const auto report = [&](const wchar_t* kind, const std::wstring& entry) {
+        if (!allowed(entry)) text += kind + (L" " + entry) + L"\n";
     };
     for (const auto& [entry, digest] : before)
-        if (!after.count(entry)) report("removed", entry);
+        if (!after.count(entry)) report(L"removed", entry);
     for (const auto& [entry, digest] : after) {
         const auto old = before.find(entry);
-        if (old == before.end()) report("added", entry);
-        else if (old->second != digest) report("changed", entry);
+        if (old == before.end()) report(L"added", entry);
+        else if (old->second != digest) report(L"changed", entry);
     }
     return text;
 }

@@ -13,5 +13,5 @@ using Listing = std::map<std::wstring, std::wstring>;
 Listing ListPrefix();
 
 // The differences that `allowed` does not explain, one per line ("added file C:\x").
-std::string Unexplained(const Listing& before, const Listing& after,
-                        const std::function<bool(const std::wstring& entry)>& allowed);
+std::wstring Unexplained(const Listing& before, const Listing& after,
+                         const std::function<bool(const std::wstring& entry)>& allowed);

@@ -65,18 +65,11 @@ public:
 
     std::vector<std::wstring> sourceFiles{L"addin.txt"};
     ApplicationPathList applications{L"C:\\App1", L"C:\\App2"};
-    DWORD applicationsResult = 0;
     FileCopyMap files;  // also every file the removal looks for
-    DWORD allFilesResult = 0;
-    bool comRequired = false;
-    bool iniRequired = true;
-    bool registryRequired = false;
-    DWORD allComFilesResult = 0;
-    DWORD allKeysResult = 0;
     INIFileEntryInfo iniEntry;
-    DWORD enableResult = 0;
+    bool iniRequired = true, comRequired = false, registryRequired = false, applicationListForCleanUp = false;
     bool enableFindsDisabled = false;
-    bool applicationListForCleanUp = false;
+    DWORD applicationsResult = 0, allFilesResult = 0, allComFilesResult = 0, allKeysResult = 0, enableResult = 0;
     std::wstring section;
     DWORD sectionResult = ERROR_NOT_SUPPORTED;
 };
