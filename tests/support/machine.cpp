@@ -100,10 +100,8 @@ std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW entry;
     const sys::UniqueFind search(FindFirstFileW(LongForm(folder + L"\\*").c_str(), &entry));
-    for (bool more = static_cast<bool>(search); more; more = FindNextFileW(search.get(), &entry)) {
-        const std::wstring name = entry.cFileName;
-        if (name != L"." && name != L"..") names.push_back(name);
-    }
+    for (bool more = static_cast<bool>(search); more; more = FindNextFileW(search.get(), &entry))
+        if (entry.cFileName != std::wstring(L".") && entry.cFileName != std::wstring(L"..")) names.push_back(entry.cFileName);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -115,17 +113,13 @@ void CreateFolders(const std::wstring& path) {
     }
 }
 
+// Goes on past what cannot be removed: a file still in use stays, the rest goes.
 void RemoveTree(const std::wstring& path) {
     const std::wstring target = LongForm(path);
     const DWORD attributes = GetFileAttributesW(target.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        DeleteFileW(target.c_str());
-        return;
-    }
-    for (const std::wstring& name : FolderEntries(path)) RemoveTree(path + L"\\" + name);
-    RemoveDirectoryW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        for (const std::wstring& name : FolderEntries(path)) RemoveTree(path + L"\\" + name);
+    if (!DeleteFileW(target.c_str())) RemoveDirectoryW(target.c_str());
 }
 
 void CreateKey(HKEY root, const std::wstring& key, DWORD view) {
