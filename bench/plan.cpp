@@ -13,6 +13,7 @@ Plan FullPlan() {
     plan.files = {{10, 21}, {100, 11}, {1000, 3}, {10000, 1}};
     plan.iniItems = {{10, 21}, {1000, 11}, {100000, 1}};
     plan.iniValueLengths = {{kKilo, 21}, {100 * kKilo, 5}, {kKilo * kKilo, 1}};
+    plan.threadRepeats = 11;
     return plan;
 }
 
@@ -26,5 +27,6 @@ Plan QuickPlan() {
     plan.files = {{10, 3}, {100, 3}, {1000, 1}};
     plan.iniItems = {{10, 3}, {1000, 3}};
     plan.iniValueLengths = {{kKilo, 3}, {100 * kKilo, 1}};
+    plan.threadRepeats = 3;
     return plan;
 }

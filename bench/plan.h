@@ -22,6 +22,7 @@ struct Plan {
     std::vector<Size> files;
     std::vector<Size> iniItems;
     std::vector<Size> iniValueLengths;  // characters
+    int threadRepeats = 0;  // requests from a thread without an apartment, and their floor
 };
 
 // Rounds run from FirstRound to repeats - 1; round -1, where there is one, is the untimed

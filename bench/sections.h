@@ -26,3 +26,11 @@ void MeasureRepairNothing(Report& report, const Plan& plan, const InstallerLibra
 void MeasureFiles(Report& report, const Plan& plan, const std::wstring& root);
 // The INI module on list values and long values.
 void MeasureIni(Report& report, const Plan& plan, const std::wstring& root);
+
+// Hosts that hold no apartment. They run when no thread of this process is in one, each on
+// a machine of its own, so that an add-in DLL that COM keeps loaded here is none of theirs.
+// Requests from a thread that holds no apartment, beside the floor's calls on such a thread.
+// Under Wine 8 every one of its repairs that finds nothing costs the process one of at most
+// 63 apartments that COM can host in its life (README, "Performance").
+void MeasureBareThread(Report& report, const Plan& plan, const InstallerLibrary& library,
+                       const OutlookMachine& machine);
