@@ -1,12 +1,14 @@
 // Benchmark of OutlookPluginInstaller.dll under Wine (README, "Performance"):
 //   benchmark.exe [--quick] [--json <file>] [--only <section>]
-// Sections: wine, floor, steps, users, repair, files, ini, thread. Timed inside the process
-// with the performance counter; it prints and writes figures, it never asserts a target.
+// Sections: wine, floor, steps, users, repair, files, ini, thread, process, first. Timed
+// inside the process with the performance counter; it prints and writes figures, it never
+// asserts a target.
 #include "sections.h"
 
 #include <objbase.h>
 
 #include <cwchar>
+#include <initializer_list>
 #include <string>
 
 namespace {
@@ -38,6 +40,11 @@ struct Options {
     std::wstring json;
     std::wstring only;
     bool Runs(const wchar_t* section) const { return only.empty() || only == section; }
+    bool RunsAnyOf(std::initializer_list<const wchar_t*> sections) const {
+        for (const wchar_t* section : sections)
+            if (Runs(section)) return true;
+        return false;
+    }
 };
 
 std::string Narrow(const std::wstring& text) {
@@ -145,12 +152,28 @@ int wmain(int argc, wchar_t** argv) {
     }
     // Hosts without an apartment, now that this process holds none. The order matters as
     // above: a repair through COM leaves the add-in DLL of its machine loaded here.
-    if (options.Runs(L"thread")) {
+    if (options.RunsAnyOf({L"thread", L"process", L"first"})) {
+        // COM's apartment for the add-in's class has a window. Under Wine the first window of
+        // a desktop starts explorer.exe, which ends with the desktop's last process: held
+        // here, the desktop stays for every program started below, as Windows always has it.
+        GetDesktopWindow();
         const ScratchFolder root(ScratchRoot());
         const InstallerLibrary library;
-        const OutlookMachine machine(root / L"agent-thread");
-        if (!library.loaded() || !machine.ready()) report.Say("WARNING the simulated machine could not be set up");
-        MeasureBareThread(report, plan, library, machine);
+        if (options.Runs(L"process")) {
+            const OutlookMachine machine(root / L"agent-process");
+            if (!library.loaded() || !machine.ready()) report.Say("WARNING the simulated machine could not be set up");
+            MeasureProcesses(report, plan, machine);
+        }
+        if (options.Runs(L"first")) {
+            const OutlookMachine machine(root / L"agent-first");
+            if (!machine.ready()) report.Say("WARNING the simulated machine could not be set up");
+            MeasureFirstRequest(report, plan, machine);
+        }
+        if (options.Runs(L"thread")) {
+            const OutlookMachine machine(root / L"agent-thread");
+            if (!library.loaded() || !machine.ready()) report.Say("WARNING the simulated machine could not be set up");
+            MeasureBareThread(report, plan, library, machine);
+        }
     }
     report.PrintSummary();
     if (!options.json.empty() &&

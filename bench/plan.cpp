@@ -14,6 +14,9 @@ Plan FullPlan() {
     plan.iniItems = {{10, 21}, {1000, 11}, {100000, 1}};
     plan.iniValueLengths = {{kKilo, 21}, {100 * kKilo, 5}, {kKilo * kKilo, 1}};
     plan.threadRepeats = 11;
+    plan.processRepeats = 11;
+    plan.firstRuns = 7;
+    plan.firstFollowing = 10;
     return plan;
 }
 
@@ -28,5 +31,8 @@ Plan QuickPlan() {
     plan.iniItems = {{10, 3}, {1000, 3}};
     plan.iniValueLengths = {{kKilo, 3}, {100 * kKilo, 1}};
     plan.threadRepeats = 3;
+    plan.processRepeats = 3;
+    plan.firstRuns = 2;
+    plan.firstFollowing = 5;
     return plan;
 }

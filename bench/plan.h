@@ -22,7 +22,10 @@ struct Plan {
     std::vector<Size> files;
     std::vector<Size> iniItems;
     std::vector<Size> iniValueLengths;  // characters
-    int threadRepeats = 0;  // requests from a thread without an apartment, and their floor
+    int threadRepeats = 0;   // requests from a thread without an apartment, and their floor
+    int processRepeats = 0;  // whole processes of installer-host and of the floor program
+    int firstRuns = 0;       // processes that each make a first request and the following ones
+    size_t firstFollowing = 0;
 };
 
 // Rounds run from FirstRound to repeats - 1; round -1, where there is one, is the untimed

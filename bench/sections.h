@@ -34,3 +34,7 @@ void MeasureIni(Report& report, const Plan& plan, const std::wstring& root);
 // 63 apartments that COM can host in its life (README, "Performance").
 void MeasureBareThread(Report& report, const Plan& plan, const InstallerLibrary& library,
                        const OutlookMachine& machine);
+// Whole processes: installer-host beside the floor program, and Wine's empty process.
+void MeasureProcesses(Report& report, const Plan& plan, const OutlookMachine& machine);
+// The first request after LoadLibraryW against the following ones, in processes of their own.
+void MeasureFirstRequest(Report& report, const Plan& plan, const OutlookMachine& machine);
