@@ -2,6 +2,7 @@
 
 namespace {
 constexpr size_t kKilo = 1024;
+constexpr size_t kLongRun = 1000;
 }
 
 Plan FullPlan() {
@@ -17,6 +18,7 @@ Plan FullPlan() {
     plan.processRepeats = 11;
     plan.firstRuns = 7;
     plan.firstFollowing = 10;
+    plan.longRunRequests = kLongRun;
     return plan;
 }
 
@@ -34,5 +36,6 @@ Plan QuickPlan() {
     plan.processRepeats = 3;
     plan.firstRuns = 2;
     plan.firstFollowing = 5;
+    plan.longRunRequests = kLongRun;
     return plan;
 }

@@ -26,6 +26,7 @@ struct Plan {
     int processRepeats = 0;  // whole processes of installer-host and of the floor program
     int firstRuns = 0;       // processes that each make a first request and the following ones
     size_t firstFollowing = 0;
+    size_t longRunRequests = 0;  // only on request (--only long-run)
 };
 
 // Rounds run from FirstRound to repeats - 1; round -1, where there is one, is the untimed

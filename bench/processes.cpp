@@ -13,10 +13,17 @@ constexpr const wchar_t* kHost = L"installer-host.exe";
 constexpr const wchar_t* kFloorHost = L"bench-floor-host.exe";
 constexpr const wchar_t* kEmptyProgram = L"bench-empty.exe";
 constexpr const wchar_t* kSequence = L"bench-sequence.exe";
+constexpr const wchar_t* kApartmentLoop = L"bench-apartment-loop.exe";
+constexpr const wchar_t* kAddinClsid = L"{6A1D2E90-8B3C-4F57-9E21-C05B7D3A4F18}";
 constexpr const wchar_t* kFiguresFile = L"sequence.txt";
 constexpr const wchar_t* kOutputName = L"opi-bench-output.txt";
 // A program of this section that runs longer has hung (Wine's COM, under other load).
 constexpr DWORD kProcessLimitMs = 60 * 1000;
+// The long run: a request that has not ended after this long has hung. The loop without the
+// library gives up on a round after 30 s itself; its whole run is given a second a round.
+constexpr DWORD kStallLimitMs = 60 * 1000;
+constexpr DWORD kLoopRoundMs = 1000;
+constexpr DWORD kPollMs = 200;
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 std::wstring Program(const wchar_t* name) { return Quoted(Join(ProgramFolder(), name)); }
@@ -203,4 +210,65 @@ void MeasureFirstRequest(Report& report, const Plan& plan, const OutlookMachine&
     measure("install", L"install", 0);
     measure("repair-nothing", L"repair", kNothingToRepair);
     report.AddMilliseconds("first.library.load", load, "LoadLibraryW of the library, in the same runs");
+}
+
+bool MeasureLongRun(Report& report, const Plan& plan, const OutlookMachine& machine) {
+    report.Say(Format("== Long run: %zu requests from a thread without an apartment, in a process of their own",
+                      plan.longRunRequests));
+    const std::wstring& agent = machine.agentFolder();
+    Expect(report, "installer-host install", RunChild(Program(kHost) + L" install " + Quoted(agent)), 0);
+
+    // Repairs that find nothing, the request that asks COM for the add-in's class. Progress
+    // is read from the figures file while the run goes on.
+    const std::wstring figures = Join(agent, kFiguresFile);
+    const auto run = [&](const wchar_t* mode, const char* name, const char* what) {
+        size_t ended = 0;
+        bool hung = false;
+        {
+            const Child child(SequenceCommand(mode, L"repair", agent, plan.longRunRequests, figures));
+            DWORD stalled = 0;
+            while (!child.Wait(kPollMs)) {
+                const size_t now = ReadSequence(figures).results.size();
+                stalled = now == ended ? stalled + kPollMs : 0;
+                ended = now;
+                if (stalled >= kStallLimitMs) {
+                    hung = true;
+                    break;
+                }
+            }
+        }  // a hung run is ended here
+        const Sequence sequence = ReadSequence(figures);
+        for (const DWORD result : sequence.results) Expect(report, "Repair (nothing)", result, kNothingToRepair);
+        ended = sequence.results.size();
+        report.AddMilliseconds(Format("long-run.repair-nothing.%s", name), sequence.seconds, what);
+        report.Say(Format("  %s: %zu of %zu requests ended%s", name, ended, plan.longRunRequests,
+                          hung ? Format("; request %zu hung for %lu s and was ended", ended + 1,
+                                        kStallLimitMs / 1000).c_str()
+                               : ""));
+        return ended;
+    };
+    const size_t ended = run(L"library", "library", "each request, no thread of the process in an apartment");
+
+    // The same COM calls without the library.
+    DWORD rounds = 0;
+    {
+        const Child loop(Program(kApartmentLoop) + L" " + std::to_wstring(plan.longRunRequests) + L" " + kAddinClsid);
+        if (loop.Wait(kStallLimitMs + static_cast<DWORD>(plan.longRunRequests) * kLoopRoundMs)) rounds = loop.ExitCode();
+    }
+    const bool loopHung = rounds != plan.longRunRequests;
+    report.Say(Format("  the COM calls alone (bench-apartment-loop): %lu of %zu rounds ended%s", rounds,
+                      plan.longRunRequests, loopHung ? Format("; round %lu hung", rounds + 1).c_str() : ""));
+
+    report.Check({"Long run: every request ends", Format("%zu of %zu", ended, plan.longRunRequests),
+                  static_cast<double>(plan.longRunRequests - ended), 0, 0});
+
+    // The host's way out under Wine: one thread keeps the multithreaded apartment, so COM's
+    // apartment for the add-in's class lives as long as the process.
+    const size_t endedWithApartment =
+        run(L"library-mta", "library-with-host-mta", "each request, another thread of the process in the MTA");
+    report.Check({"Long run, the host keeping the MTA: every request ends",
+                  Format("%zu of %zu", endedWithApartment, plan.longRunRequests),
+                  static_cast<double>(plan.longRunRequests - endedWithApartment), 0, 0});
+    Expect(report, "uninstall", RunChild(Program(kHost) + L" uninstall " + Quoted(agent)), 0);
+    return ended == plan.longRunRequests && endedWithApartment == plan.longRunRequests;
 }

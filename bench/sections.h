@@ -38,3 +38,7 @@ void MeasureBareThread(Report& report, const Plan& plan, const InstallerLibrary&
 void MeasureProcesses(Report& report, const Plan& plan, const OutlookMachine& machine);
 // The first request after LoadLibraryW against the following ones, in processes of their own.
 void MeasureFirstRequest(Report& report, const Plan& plan, const OutlookMachine& machine);
+// Many repairs from a thread without an apartment, in a process of their own, and the same
+// COM calls without the library; a request that does not end is reported, not waited for.
+// False when one hung.
+bool MeasureLongRun(Report& report, const Plan& plan, const OutlookMachine& machine);
