@@ -14,9 +14,9 @@ Plan FullPlan() {
     plan.files = {{10, 21}, {100, 11}, {1000, 3}, {10000, 1}};
     plan.iniItems = {{10, 21}, {1000, 11}, {100000, 1}};
     plan.iniValueLengths = {{kKilo, 21}, {100 * kKilo, 5}, {kKilo * kKilo, 1}};
-    plan.threadRepeats = 11;
-    plan.processRepeats = 11;
-    plan.firstRuns = 7;
+    plan.threadRepeats = 15;
+    plan.processRepeats = 31;
+    plan.firstRuns = 11;
     plan.firstFollowing = 10;
     plan.longRunRequests = kLongRun;
     return plan;

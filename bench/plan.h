@@ -22,7 +22,9 @@ struct Plan {
     std::vector<Size> files;
     std::vector<Size> iniItems;
     std::vector<Size> iniValueLengths;  // characters
-    int threadRepeats = 0;   // requests from a thread without an apartment, and their floor
+    // Requests from a thread without an apartment, and their floor. Under Wine 8 each round
+    // costs the process two of the 63 apartments COM can host in its life.
+    int threadRepeats = 0;
     int processRepeats = 0;  // whole processes of installer-host and of the floor program
     int firstRuns = 0;       // processes that each make a first request and the following ones
     size_t firstFollowing = 0;
