@@ -100,10 +100,9 @@ DWORD ClassRegisteredInProcess(bool& registered) {
     CLSID clsid;
     HRESULT result = CLSIDFromString(kAddinClsid, &clsid);
     if (SUCCEEDED(result)) {
-        IClassFactory* factory = nullptr;
-        registered = SUCCEEDED(CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                                                reinterpret_cast<void**>(&factory)));
-        if (factory) factory->Release();
+        sys::ComPtr<IClassFactory> factory;
+        registered =
+            SUCCEEDED(CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, factory.put_void()));
     }
     CoUninitialize();
     return FAILED(result) ? static_cast<DWORD>(result) & 0xFFFF : ERROR_SUCCESS;

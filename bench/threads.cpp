@@ -13,13 +13,12 @@ constexpr DWORD kThreadLimitMs = 10 * 60 * 1000;
 // Runs `work` on a thread of its own that never joins an apartment, as a host's worker
 // thread that does not use COM. A thread stuck in COM cannot be taken back, and COM's
 // locks go with it: the benchmark then ends at once, as a failure.
-void RunOnBareThread(Report& report, const std::function<void()>& work) {
+void RunOnBareThread(Report& report, std::function<void()> work) {
     const auto start = [](void* context) -> DWORD {
-        (*static_cast<const std::function<void()>*>(context))();
+        (*static_cast<std::function<void()>*>(context))();
         return 0;
     };
-    const sys::UniqueKernelHandle thread(
-        CreateThread(nullptr, 0, start, const_cast<std::function<void()>*>(&work), 0, nullptr));
+    const sys::UniqueKernelHandle thread(CreateThread(nullptr, 0, start, &work, 0, nullptr));
     if (!thread) {
         report.Say(Format("WARNING could not start a thread: %lu", GetLastError()));
         return;
