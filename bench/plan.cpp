@@ -2,6 +2,7 @@
 
 namespace {
 constexpr size_t kKilo = 1024;
+constexpr size_t kLongRun = 1000;
 }
 
 Plan FullPlan() {
@@ -13,6 +14,11 @@ Plan FullPlan() {
     plan.files = {{10, 21}, {100, 11}, {1000, 3}, {10000, 1}};
     plan.iniItems = {{10, 21}, {1000, 11}, {100000, 1}};
     plan.iniValueLengths = {{kKilo, 21}, {100 * kKilo, 5}, {kKilo * kKilo, 1}};
+    plan.threadRepeats = 15;
+    plan.processRepeats = 31;
+    plan.firstRuns = 11;
+    plan.firstFollowing = 10;
+    plan.longRunRequests = kLongRun;
     return plan;
 }
 
@@ -26,5 +32,10 @@ Plan QuickPlan() {
     plan.files = {{10, 3}, {100, 3}, {1000, 1}};
     plan.iniItems = {{10, 3}, {1000, 3}};
     plan.iniValueLengths = {{kKilo, 3}, {100 * kKilo, 1}};
+    plan.threadRepeats = 3;
+    plan.processRepeats = 3;
+    plan.firstRuns = 2;
+    plan.firstFollowing = 5;
+    plan.longRunRequests = kLongRun;
     return plan;
 }

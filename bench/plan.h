@@ -22,6 +22,13 @@ struct Plan {
     std::vector<Size> files;
     std::vector<Size> iniItems;
     std::vector<Size> iniValueLengths;  // characters
+    // Requests from a thread without an apartment, and their floor. Under Wine 8 each round
+    // costs the process two of the 63 apartments COM can host in its life.
+    int threadRepeats = 0;
+    int processRepeats = 0;  // whole processes of installer-host and of the floor program
+    int firstRuns = 0;       // processes that each make a first request and the following ones
+    size_t firstFollowing = 0;
+    size_t longRunRequests = 0;  // only on request (--only long-run)
 };
 
 // Rounds run from FirstRound to repeats - 1; round -1, where there is one, is the untimed

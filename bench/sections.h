@@ -26,3 +26,19 @@ void MeasureRepairNothing(Report& report, const Plan& plan, const InstallerLibra
 void MeasureFiles(Report& report, const Plan& plan, const std::wstring& root);
 // The INI module on list values and long values.
 void MeasureIni(Report& report, const Plan& plan, const std::wstring& root);
+
+// Hosts that hold no apartment. They run when no thread of this process is in one, each on
+// a machine of its own, so that an add-in DLL that COM keeps loaded here is none of theirs.
+// Requests from a thread that holds no apartment, beside the floor's calls on such a thread.
+// Under Wine 8 every one of its repairs that finds nothing costs the process one of at most
+// 63 apartments that COM can host in its life (README, "Performance").
+void MeasureBareThread(Report& report, const Plan& plan, const InstallerLibrary& library,
+                       const OutlookMachine& machine);
+// Whole processes: installer-host beside the floor program, and Wine's empty process.
+void MeasureProcesses(Report& report, const Plan& plan, const OutlookMachine& machine);
+// The first request after LoadLibraryW against the following ones, in processes of their own.
+void MeasureFirstRequest(Report& report, const Plan& plan, const OutlookMachine& machine);
+// Many repairs from a thread without an apartment, in a process of their own, and the same
+// COM calls without the library; a request that does not end is reported, not waited for.
+// False when one hung.
+bool MeasureLongRun(Report& report, const Plan& plan, const OutlookMachine& machine);
