@@ -1,6 +1,5 @@
 #include "bare.h"
 
-#include "machine.h"
 #include "sys/handles.h"
 
 #include <objbase.h>

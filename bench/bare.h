@@ -7,6 +7,10 @@
 
 #include <string>
 
+inline constexpr const wchar_t* kAddinRegistryKey =
+    L"SOFTWARE\\Microsoft\\Office\\Outlook\\Addins\\Tolvane.OutlookAddin.1";
+inline constexpr const wchar_t* kAddinDll64 = L"tolvane64.dll";
+
 namespace bare {
 
 // What a repair that finds everything in place answers, as the library does.

@@ -81,7 +81,7 @@ std::string WineVersion() {
     return text;
 }
 
-std::string Machine() {
+std::string MachineDescription() {
     SYSTEM_INFO system;
     GetNativeSystemInfo(&system);
     MEMORYSTATUSEX memory{};
@@ -130,7 +130,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     const Plan plan = options.quick ? QuickPlan() : FullPlan();
     const std::string date = Now();
-    const std::string machineText = Machine();
+    const std::string machineText = MachineDescription();
 
     Report report;
     report.Say(Format("OutlookPluginInstaller benchmark, %s run, %s", options.quick ? "quick" : "full", date.c_str()));

@@ -2,7 +2,7 @@
 // the targets it can check to the report.
 #pragma once
 
-#include "machine.h"
+#include "setup.h"
 #include "plan.h"
 #include "report.h"
 

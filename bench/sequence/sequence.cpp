@@ -8,7 +8,7 @@
 //   load <seconds>              library only
 //   request <seconds> <result>  one line per request
 #include "bare.h"
-#include "machine.h"
+#include "setup.h"
 #include "report.h"
 
 #include <objbase.h>
@@ -77,10 +77,11 @@ int wmain(int argc, wchar_t** argv) {
     if (!figures) return ERROR_OPEN_FAILED;
 
     if (heldApartment && !StartApartmentHolder()) return ERROR_INVALID_FUNCTION;
-    std::unique_ptr<InstallerLibrary> installer;
+    const InstallerLibrary installer;
     if (library) {
-        const double load = SecondsOf([&] { installer = std::make_unique<InstallerLibrary>(); });
-        if (!installer->loaded()) return ERROR_MOD_NOT_FOUND;
+        bool loaded = false;  // the first look loads the library
+        const double load = SecondsOf([&] { loaded = installer.loaded(); });
+        if (!loaded) return ERROR_MOD_NOT_FOUND;
         std::fprintf(figures.get(), "load %.9f\n", load);
         std::fflush(figures.get());
     }
@@ -88,7 +89,7 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 0; i < count; ++i) {
         DWORD result = 0;
         const double seconds = SecondsOf([&] {
-            result = library ? installer->Run(request, folder, logger) : RunFloor(request, folder);
+            result = library ? installer.Run(request, folder, logger) : RunFloor(request, folder);
         });
         std::fprintf(figures.get(), "request %.9f %lu\n", seconds, result);
         std::fflush(figures.get());

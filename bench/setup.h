@@ -1,21 +1,17 @@
-// The machine the benchmark runs on: a 64-bit Outlook 2013, an agent folder whose Install
-// subfolder holds the add-in files, the registration broker, user hives with Outlook's
-// per-user keys, and the library loaded as the agent loads it. Everything is removed again.
+// The machine the benchmark runs on is the test suite's (tests/support/machine.h): a
+// 64-bit Outlook 2013, an agent folder whose Install subfolder holds the add-in files, the
+// registration broker. Here: user hives with Outlook's per-user keys, and the library
+// loaded as the agent loads it. Everything is removed again.
 #pragma once
 
+#include "bare.h"
+#include "machine.h"
 #include "sys/handles.h"
-
-#include <OutlookPluginInstaller.h>
 
 #include <cstddef>
 #include <string>
 #include <vector>
 
-inline constexpr const wchar_t* kAddinRegistryKey =
-    L"SOFTWARE\\Microsoft\\Office\\Outlook\\Addins\\Tolvane.OutlookAddin.1";
-inline constexpr const wchar_t* kAddinDll64 = L"tolvane64.dll";
-
-std::wstring ProgramFolder();
 std::wstring Join(const std::wstring& folder, const std::wstring& name);
 
 // A folder created empty and removed with everything in it.
@@ -49,17 +45,10 @@ public:
 enum class Request { kInstall, kRepair, kUninstall };
 
 // OutlookPluginInstaller.dll from the program's folder.
-class InstallerLibrary {
-public:
-    InstallerLibrary();
-    bool loaded() const { return create_ && delete_; }
+struct InstallerLibrary {
+    bool loaded() const { return TheLibrary().create != nullptr; }
     // Create, Initialize, the request, Delete: one request as the agent makes it.
     unsigned int Run(Request request, const std::wstring& folder, PluginInstallerLogger& logger) const;
-
-private:
-    sys::UniqueModule module_;
-    PluginInstaller* (*create_)() = nullptr;
-    void (*delete_)(PluginInstaller*) = nullptr;
 };
 
 // Runs a program and waits for it; its exit code, or the code of CreateProcessW.
@@ -68,22 +57,14 @@ DWORD RunProgram(const std::wstring& commandLine);
 // waited for, so that it does not weigh on the next measurement.
 void WaitUntilBrokerEnded();
 
-// Outlook 2013 in the 64-bit view, the agent folder, the broker registered.
-class OutlookMachine {
+// The suite's machine with a 64-bit Outlook 2013, in the names the sections use.
+class OutlookMachine : public Machine {
 public:
-    explicit OutlookMachine(const std::wstring& agentFolder);
-    ~OutlookMachine();
-    OutlookMachine(const OutlookMachine&) = delete;
-    OutlookMachine& operator=(const OutlookMachine&) = delete;
-
-    bool ready() const { return ready_; }
-    const std::wstring& agentFolder() const { return agent_.path(); }
-    std::wstring DeployedAddin() const { return agent_ / kAddinDll64; }
-    std::wstring SourceAddin() const { return agent_ / (std::wstring(L"Install\\") + kAddinDll64); }
-
-private:
-    ScratchFolder agent_;
-    bool ready_ = false;
+    explicit OutlookMachine(const std::wstring& agentFolder) : Machine(kOutlook64, agentFolder) {}
+    bool ready() const { return Exists(SourceAddin()); }
+    const std::wstring& agentFolder() const { return folder; }
+    std::wstring DeployedAddin() const { return Dll(); }
+    std::wstring SourceAddin() const { return Source(outlook.dll); }
 };
 
 // User hives directly under HKEY_USERS, as Wine lets a process create them: code that
