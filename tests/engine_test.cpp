@@ -161,10 +161,7 @@ TEST_P(EngineCase, LogsItsTranscriptAndLeavesWhatItShould) {
     ExpectTranscript(GetParam().name, e.log.lines, e.folder);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, EngineCase, ::testing::ValuesIn(kCases), [](const auto& info) {
-    std::string name = info.param.name;
-    for (char& c : name) c = c == '-' ? '_' : c;
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Cases, EngineCase, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return CaseName(info.param.name); });
 
 }  // namespace

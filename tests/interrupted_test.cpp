@@ -72,34 +72,30 @@ HostRun RunHost(const Machine& m, const wchar_t* request, long long killAfterUs)
     return run;
 }
 
-class InterruptedRun : public ::testing::TestWithParam<Case> {
-protected:
-    const Outlook& outlook() const { return GetParam().outlook; }
-    std::wstring request() const { return GetParam().request; }
-
-    // What the request starts from. Repair starts from a deployment that needs it, damaged
-    // in one of three ways by turns.
-    void Prepare(Machine& m, int trial) {
-        if (request() == L"install") return;
-        ASSERT_EQ(m.Run(L"install"), 0u);
-        if (request() == L"uninstall") return;
-        if (trial % 3 == 0) {
-            RemoveTree(m.Agent(outlook().dll));
-        } else if (trial % 3 == 1) {
-            CopyFileW(Fixture(std::wstring(L"v2\\") + outlook().dll).c_str(), m.Source(outlook().dll).c_str(), FALSE);
-        } else {
-            DeleteTree(HKEY_LOCAL_MACHINE, kAddinKeyPath, outlook().view);
-            DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(L"SOFTWARE\\Classes\\CLSID\\") + kAddinClsid, outlook().view);
-        }
+// What the request starts from. Repair starts from a deployment that needs it, damaged in
+// one of three ways by turns.
+void Prepare(Machine& m, const std::wstring& request, int trial) {
+    if (request == L"install") return;
+    ASSERT_EQ(m.Run(L"install"), 0u);
+    if (request == L"uninstall") return;
+    if (trial % 3 == 0) {
+        RemoveTree(m.Dll());
+    } else if (trial % 3 == 1) {
+        CopyFileW(Fixture(std::wstring(L"v2\\") + m.outlook.dll).c_str(), m.Source(m.outlook.dll).c_str(), FALSE);
+    } else {
+        DeleteTree(HKEY_LOCAL_MACHINE, kAddinKeyPath, m.outlook.view);
+        DeleteTree(HKEY_LOCAL_MACHINE, kAddinClassKey, m.outlook.view);
     }
-};
+}
+
+class InterruptedRun : public ::testing::TestWithParam<Case> {};
 
 TEST_P(InterruptedRun, RepairRestoresAndUninstallRemovesEverythingAfterAKill) {
     const unsigned seed = seedOverride ? seedOverride : GetParam().seed;
     double requestMs = 1e9;  // the shortest of two uninterrupted runs
     for (int run = 0; run < 2; ++run) {
-        Machine m(outlook());
-        Prepare(m, run);
+        Machine m(GetParam().outlook);
+        Prepare(m, GetParam().request, run);
         const HostRun measured = RunHost(m, GetParam().request, -1);
         ASSERT_EQ(measured.exitCode, 0u) << measured.output;
         requestMs = std::min(requestMs, measured.requestMs);
@@ -108,8 +104,8 @@ TEST_P(InterruptedRun, RepairRestoresAndUninstallRemovesEverythingAfterAKill) {
     std::uniform_int_distribution<long long> delaysUs(0, static_cast<long long>(requestMs * 1000));
     int inside = 0;
     for (int trial = 0; trial < kills; ++trial) {
-        Machine m(outlook());
-        Prepare(m, trial);
+        Machine m(GetParam().outlook);
+        Prepare(m, GetParam().request, trial);
         const long long delayUs = delaysUs(random);
         const HostRun killed = RunHost(m, GetParam().request, delayUs);
         inside += killed.exitCode == 0xDEAD;

@@ -5,8 +5,8 @@
 #include "listing.h"
 #include "machine.h"
 #include "outlook/outlook_plugin_installation_manager.h"
+#include "status.h"
 
-#include <map>
 #include <regex>
 
 namespace {
@@ -26,9 +26,6 @@ struct Case {
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 const std::wstring kAddins = L"SOFTWARE\\Microsoft\\Office\\Outlook\\Addins";
-const std::wstring kClass = std::wstring(L"SOFTWARE\\Classes\\CLSID\\") + kAddinClsid;
-const std::wstring kInstallRoot15 = L"SOFTWARE\\Microsoft\\Office\\15.0\\Outlook\\InstallRoot";
-const std::wstring kDisabled = L"\\SOFTWARE\\Microsoft\\Office\\15.0\\Outlook\\Resiliency\\DisabledItems";
 const std::wstring kUserAddin = std::wstring(L"\\") + kAddinKeyPath;
 const std::wstring kLoadTimes = L"\\Software\\Microsoft\\Office\\15.0\\Outlook\\AddInLoadTimes";
 const std::string kMegabyte(1 << 20, 'x');
@@ -58,15 +55,15 @@ Undo NoTemp(Machine& m, Undo inUse = nullptr) {
 }
 
 Undo Record(Machine& m, const std::wstring& name, DWORD view, const std::string& bytes) {
-    SetValue(HKEY_USERS, m.Hive(1) + kDisabled, name, REG_BINARY, bytes, view);
-    return name == L"empty" ? [&m, view] { DeleteTree(HKEY_USERS, m.Hive(1) + kDisabled, view); } : Undo();
+    SetValue(HKEY_USERS, m.Hive(1) + kDisabledItems15, name, REG_BINARY, bytes, view);
+    return name == L"empty" ? [&m, view] { DeleteTree(HKEY_USERS, m.Hive(1) + kDisabledItems15, view); } : Undo();
 }
 
 std::string Fails(bool bad, const char* what) { return bad ? what : ""; }
 
 bool HasRecord(const Machine& m, const std::wstring& name, DWORD view) {
     std::string bytes;
-    return ReadValue(HKEY_USERS, m.Hive(1) + kDisabled, name, view, bytes);
+    return ReadValue(HKEY_USERS, m.Hive(1) + kDisabledItems15, name, view, bytes);
 }
 
 Check And(Check a, Check b) {
@@ -95,7 +92,7 @@ const Case kCases[] = {
      And(kNothing, [](const Machine& m) { return Fails(HasRecord(m, L"1", 0), "the record is still there"); })},
     {"repair-deleted", kOutlook64, L"(install) repair repair", [](Machine& m) { return Delete(m.Dll()); }, kWorking},
     {"repair-unregistered", kOutlook64, L"(install) repair",
-     [](Machine&) { return DeleteTree(HKEY_LOCAL_MACHINE, kClass, KEY_WOW64_64KEY), Undo(); }, kWorking},
+     [](Machine&) { return DeleteTree(HKEY_LOCAL_MACHINE, kAddinClassKey, KEY_WOW64_64KEY), Undo(); }, kWorking},
     {"repair-changed-number", kOutlook64, L"(install) repair",
      [](Machine&) { return SetDword(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"LoadBehavior", 2, KEY_WOW64_64KEY), Undo(); },
      kWorking},
@@ -116,8 +113,6 @@ const Case kCases[] = {
      [](const Machine& m) {
          std::string bytes;
          return Fails(ReadValue(HKEY_USERS, m.Hive(1) + kLoadTimes, kAddinProgId, 0, bytes), "load time kept") +
-                Fails(!ReadValue(HKEY_USERS, m.Hive(1) + kUserAddin, L"LoadBehavior", 0, bytes) || bytes[0] != 3,
-                      "LoadBehavior not reset") +
                 Fails(!HasRecord(m, L"other", 0), "another add-in's record removed") + m.Working();
      }},
     // A copy cut short where the file had its full size reserved: the rest is zeros.
@@ -157,7 +152,7 @@ const Case kCases[] = {
     {"install-denied", kOutlook64, L"install",
      [](Machine& m) { return Replace(m.Source(m.outlook.dll), L"denied\\tolvane64.dll"); }, kNothing},
     {"install-volatile-class", kOutlook64, L"install",
-     [](Machine&) { return MakeVolatile(HKEY_LOCAL_MACHINE, kClass, 0); }, kNothing},
+     [](Machine&) { return MakeVolatile(HKEY_LOCAL_MACHINE, kAddinClassKey, 0); }, kNothing},
     {"install-volatile-addins", kOutlook64, L"install",
      [](Machine&) { return MakeVolatile(HKEY_LOCAL_MACHINE, kAddins, KEY_WOW64_64KEY); }, kNothing},
     {"install-x86-volatile-addins", kOutlook32, L"install",
@@ -171,10 +166,8 @@ const Case kCases[] = {
     // Repair meets a fault: it fails and leaves the add-in working once the fault is gone.
     {"repair-disabled-unreadable", kOutlook64, L"(install) repair",
      [](Machine& m) {
-         return Record(m, L"other", 0, DisabledRecord(L"C:\\other.dll")), DenyAccess(HKEY_USERS, m.Hive(1) + kDisabled, 0);
+         return Record(m, L"other", 0, DisabledRecord(L"C:\\other.dll")), DenyAccess(HKEY_USERS, m.Hive(1) + kDisabledItems15, 0);
      },
-     kWorking},
-    {"repair-empty-record", kOutlook64, L"(install) repair", [](Machine& m) { return Record(m, L"empty", 0, ""); },
      kWorking},
     {"repair-sta", kOutlook64, L"(install) repair", [](Machine&) { return EnterSingleThreadedApartment(); }, kWorking},
     {"repair-addin-key-unreadable", kOutlook64, L"(install) repair",
@@ -191,7 +184,7 @@ const Case kCases[] = {
      Kept(L"tolvane64.dll")},
     {"repair-folder-in-place", kOutlook64, L"(install) repair", [](Machine& m) { return Folder(m.Dll()); }, kNothing},
     {"repair-volatile-class", kOutlook64, L"(install) repair",
-     [](Machine&) { return DeleteTree(HKEY_LOCAL_MACHINE, kClass, KEY_WOW64_64KEY), MakeVolatile(HKEY_LOCAL_MACHINE, kClass, 0); },
+     [](Machine&) { return DeleteTree(HKEY_LOCAL_MACHINE, kAddinClassKey, KEY_WOW64_64KEY), MakeVolatile(HKEY_LOCAL_MACHINE, kAddinClassKey, 0); },
      kNothing},
     {"repair-volatile-addins", kOutlook64, L"(install) repair",
      [](Machine&) {
@@ -205,7 +198,7 @@ const Case kCases[] = {
     // leaves nothing.
     {"uninstall-disabled-unreadable", kOutlook64, L"(install) uninstall",
      [](Machine& m) {
-         return Record(m, L"other", 0, DisabledRecord(L"C:\\other.dll")), DenyAccess(HKEY_USERS, m.Hive(1) + kDisabled, 0);
+         return Record(m, L"other", 0, DisabledRecord(L"C:\\other.dll")), DenyAccess(HKEY_USERS, m.Hive(1) + kDisabledItems15, 0);
      },
      kNothing},
     {"uninstall-empty-record", kOutlook64, L"(install) uninstall", [](Machine& m) { return Record(m, L"empty", 0, ""); },
@@ -213,7 +206,7 @@ const Case kCases[] = {
     {"uninstall-addin-key-unreadable", kOutlook64, L"(install) uninstall",
      [](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kAddinKeyPath, KEY_WOW64_64KEY); }, Kept(L"tolvane64.dll")},
     {"uninstall-class-unreadable", kOutlook64, L"(install) uninstall",
-     [](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kClass, KEY_WOW64_64KEY); }, Kept(L"tolvane64.dll")},
+     [](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kAddinClassKey, KEY_WOW64_64KEY); }, Kept(L"tolvane64.dll")},
     {"uninstall-held-open", kOutlook64, L"(install) uninstall", [](Machine& m) { return HoldOpen(m.Dll()); },
      Kept(L"tolvane64.dll")},
     {"uninstall-in-use", kOutlook64, L"(install) uninstall", [](Machine& m) { return KeepLoaded(m.Dll()); },
@@ -228,7 +221,7 @@ const Case kCases[] = {
     {"uninstall-x86-record-read-only", kOutlook32, L"(install) uninstall",
      [](Machine& m) {
          Record(m, L"1", KEY_WOW64_32KEY, DisabledRecord(m.Dll()));
-         return DenyAccess(HKEY_USERS, m.Hive(1) + kDisabled, KEY_WOW64_32KEY, KEY_READ);
+         return DenyAccess(HKEY_USERS, m.Hive(1) + kDisabledItems15, KEY_WOW64_32KEY, KEY_READ);
      },
      kNothing},
     {"uninstall-x86-broker-unregistered", kOutlook32, L"(install) uninstall",
@@ -244,12 +237,6 @@ const Case kCases[] = {
      L"C:\\Agent\\" + std::wstring(100, L'a') + L"\\" + std::wstring(100, L'b') + L"\\" + std::wstring(100, L'c')},
     {"hostile-path-binary", kOutlook64, L"install",
      [](Machine&) { return SetValue(HKEY_LOCAL_MACHINE, kInstallRoot15, L"Path", REG_BINARY, "OFFICE15", KEY_WOW64_64KEY), Undo(); },
-     kNothing},
-    {"hostile-path-key", kOutlook64, L"install",
-     [](Machine&) {
-         DeleteTree(HKEY_LOCAL_MACHINE, kInstallRoot15, KEY_WOW64_64KEY);
-         return SetValue(HKEY_LOCAL_MACHINE, kInstallRoot15 + L"\\Path", L"", REG_SZ, Bytes(L"C:\\Office15\\"), KEY_WOW64_64KEY), Undo();
-     },
      kNothing},
     {"hostile-records-of-a-megabyte", kOutlook64, L"(install) repair",
      [](Machine& m) { return Record(m, L"other", 0, kMegabyte + DisabledRecord(L"C:\\other.dll")); }, kWorking},
@@ -269,17 +256,6 @@ const Case kCases[] = {
     {"repeat-nothing-installed", kOutlook64, L"uninstall repair", nullptr, kWorking},
     {"repeat-after-uninstall", kOutlook64, L"(install) uninstall install uninstall repair", nullptr, kWorking},
 };
-
-// Cases tried and survived (the machine left as expected, then nothing left), by the group
-// their name begins with; printed when the program ends.
-std::map<std::string, std::pair<int, int>> figures;
-struct PrintFigures : ::testing::Environment {
-    void TearDown() override {
-        for (const auto& [group, counts] : figures)
-            std::printf("scenarios %-10s tried %2d, survived %2d\n", group.c_str(), counts.first, counts.second);
-    }
-};
-const auto* const kPrintFigures = ::testing::AddGlobalTestEnvironment(new PrintFigures);
 
 class Scenario : public ::testing::TestWithParam<Case> {};
 
@@ -302,19 +278,14 @@ TEST_P(Scenario, LogsItsTranscriptAndLeavesTheMachineAsExpected) {
     m.log.lines.clear();
     EXPECT_EQ(m.Run(L"uninstall"), 0u) << "once the fault is gone";
     EXPECT_EQ(m.NothingLeft(), "") << "once the fault is gone";
-    auto& [tried, survived] = figures[std::string(c.name).substr(0, std::string(c.name).find('-'))];
-    ++tried, survived += !HasFailure();
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Scenario, ::testing::ValuesIn(kCases),
-                         [](const auto& info) {
-                             std::string name = info.param.name;
-                             for (char& c : name) c = isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                             return name;
-                         });
+                         [](const auto& info) { return CaseName(info.param.name); });
 
 // Where each request writes: every difference of the prefix's files and registry lies in
-// the add-in's places, in both registry views as stored.
+// the add-in's places, in both registry views as stored. The diagnosis of `installer-host
+// status` writes nowhere.
 const wchar_t* const kPlaces[] = {
     LR"((key|value) HKLM\\Software(\\Wow6432Node)?\\Microsoft\\Office\\Outlook\\Addins\\Tolvane\.OutlookAddin\.1([\\:].*)?)",
     LR"((key|value) HKLM\\Software\\Classes(\\Wow6432Node)?\\CLSID\\\{6A1D2E90-8B3C-4F57-9E21-C05B7D3A4F18\}([\\:].*)?)",
@@ -329,17 +300,20 @@ class WriteScope : public ::testing::TestWithParam<Outlook> {};
 
 TEST_P(WriteScope, EachRequestWritesOnlyInTheAddinsPlaces) {
     Machine m(GetParam());
-    CreateKey(HKEY_LOCAL_MACHINE, kAddins, GetParam().view);  // Outlook's own
+    SetValue(HKEY_LOCAL_MACHINE, kAddins, L"", 0, "", GetParam().view);  // Outlook's own key
     const auto inPlace = [&m](const std::wstring& entry) {
         if (entry.rfind(L"file ", 0) == 0) return _wcsnicmp(entry.c_str() + 5, m.folder.c_str(), m.folder.size()) == 0;
         for (const wchar_t* place : kPlaces)
             if (std::regex_match(entry, std::wregex(place, std::regex::icase))) return true;
         return false;
     };
-    const auto expectInPlace = [&](const wchar_t* request, unsigned int result) {
+    const auto expectInPlace = [&](const std::wstring& request, unsigned int result) {
         const Listing before = ListPrefix();
-        EXPECT_EQ(m.Run(request), result);
-        EXPECT_EQ(Unexplained(before, ListPrefix(), inPlace), L"") << "written outside the add-in's places";
+        const bool diagnosis = request == L"status";
+        if (diagnosis) EXPECT_EQ(status::Diagnose(m.folder).problems.size(), 2u);  // load-behavior, file-outdated
+        else EXPECT_EQ(m.Run(request), result);
+        EXPECT_EQ(Unexplained(before, ListPrefix(), [&](const std::wstring& e) { return !diagnosis && inPlace(e); }), L"")
+            << request << " wrote outside the add-in's places";
     };
     expectInPlace(L"install", 0);
     // The user's records, and a newer version while the deployed file is in use.
@@ -348,6 +322,7 @@ TEST_P(WriteScope, EachRequestWritesOnlyInTheAddinsPlaces) {
     Replace(m.Source(m.outlook.dll), std::wstring(L"v2\\") + m.outlook.dll);
     {
         const Undo inUse = HoldOpen(m.Dll(), FILE_SHARE_READ | FILE_SHARE_DELETE);
+        expectInPlace(L"status", 0);
         expectInPlace(L"repair", 0);
     }
     Record(m, L"1", GetParam().view, DisabledRecord(m.Dll()));

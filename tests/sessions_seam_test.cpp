@@ -141,10 +141,7 @@ TEST_P(SessionsSeam, FindsTheUserWhoSeesTheFile) {
     ExpectTranscript(c.name, log.lines, folder);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, SessionsSeam, ::testing::ValuesIn(kCases), [](const auto& info) {
-    std::string name = info.param.name;
-    for (char& c : name) c = c == '-' ? '_' : c;
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Cases, SessionsSeam, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return CaseName(info.param.name); });
 
 }  // namespace

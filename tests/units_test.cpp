@@ -6,7 +6,6 @@
 #include "state/installer_config_file.h"
 #include "sys/file_system.h"
 #include "sys/ini_file.h"
-#include "sys/registry.h"
 #include "sys/version_info.h"
 #include "test_profile.h"
 
@@ -84,12 +83,6 @@ TEST(Win32, IniValuesOfAnyLengthAndTheirItemsInAnyCase) {
     sys::IniFile::ReadValue(file, L"S", L"K", value);
     EXPECT_EQ(value, L"a");
     DeleteFileW(file.c_str());
-    EXPECT_EQ(sys::IniFile::AddValue(file, L"S", L"K", L"a", L","), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_FALSE(Exists(file));
-}
-
-TEST(Win32, RegistryRefusesToRemoveARoot) {
-    EXPECT_EQ(sys::Registry::RemoveKey(HKEY_LOCAL_MACHINE, L"", 0), static_cast<DWORD>(ERROR_INVALID_DATA));
 }
 
 // Z: is Wine's view of the Linux root; /dev/shm there is another volume than C:.

@@ -17,7 +17,6 @@
 namespace {
 
 constexpr const wchar_t* kOfficeKey = L"SOFTWARE\\Microsoft\\Office";
-constexpr const wchar_t* kClassesKey = L"SOFTWARE\\Classes\\CLSID";
 constexpr const wchar_t* kSessionManagerKey = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 constexpr const wchar_t* kPendingValue = L"PendingFileRenameOperations";
 constexpr const wchar_t* kHiveNamePrefix = L"S-1-5-21-4242-4242-4242-";
@@ -82,6 +81,11 @@ std::wstring ProgramFolder() {
     return program.substr(0, program.rfind(L'\\'));
 }
 
+std::string CaseName(std::string name) {
+    for (char& c : name) c = isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return name;
+}
+
 std::wstring Fixture(const std::wstring& name) { return ProgramFolder() + L"\\fixtures\\" + name; }
 
 std::string ReadFileBytes(const std::wstring& path) {
@@ -122,10 +126,6 @@ void RemoveTree(const std::wstring& path) {
     if (!DeleteFileW(target.c_str())) RemoveDirectoryW(target.c_str());
 }
 
-void CreateKey(HKEY root, const std::wstring& key, DWORD view) {
-    SetValue(root, key, L"", 0, "", view);
-}
-
 // An empty name and type 0 only create the key.
 void SetValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD type, const std::string& bytes,
               DWORD view) {
@@ -152,10 +152,6 @@ void DeleteTree(HKEY root, const std::wstring& key, DWORD view) {
         RegDeleteTreeW(opened.get(), nullptr);
         RegDeleteKeyExW(root, key.c_str(), view, 0);
     }
-}
-
-static bool KeyExists(HKEY root, const std::wstring& key, DWORD view) {
-    return static_cast<bool>(OpenKey(root, key, KEY_READ | view));
 }
 
 bool ReadValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD view, std::string& bytes,
@@ -304,11 +300,7 @@ Undo BreakBroker(BrokerFault fault) {
         CreateFolders(ProgramFolder() + L"\\broken");
         EXPECT_TRUE(CopyFileW(Fixture(L"broker\\ComRegistrationBroker.exe").c_str(), copy.c_str(), FALSE));
         EXPECT_EQ(RunProgram(copy, L"/RegServer"), 0u);
-        if (fault == BrokerFault::kProgramMissing) {
-            DeleteFileW(copy.c_str());
-        } else {
-            EXPECT_TRUE(CopyFileW(Fixture(L"crashing_server.exe").c_str(), copy.c_str(), FALSE));
-        }
+        EXPECT_TRUE(CopyFileW(Fixture(L"crashing_server.exe").c_str(), copy.c_str(), FALSE));
     }
     return [copy] {
         DeleteFileW(copy.c_str());
@@ -334,7 +326,7 @@ Machine::Machine(Outlook which, std::wstring agentFolder)
 Machine::~Machine() {
     for (const DWORD view : kBothViews) {
         DeleteTree(HKEY_LOCAL_MACHINE, kOfficeKey, view);
-        DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kClassesKey) + L"\\" + kAddinClsid, view);
+        DeleteTree(HKEY_LOCAL_MACHINE, kAddinClassKey, view);
     }
     for (const std::wstring& hive : hives_) RegDeleteTreeW(HKEY_USERS, hive.c_str());
     RemoveTree(folder);
@@ -358,16 +350,10 @@ std::wstring Machine::Hive(int n) const {
 std::vector<std::wstring> Machine::PendingDeletions() const {
     const std::string now = PendingList();
     const std::string added = now.substr(std::min(now.size(), pendingBefore_.size()));
-    const std::wstring text(reinterpret_cast<const wchar_t*>(added.data()), added.size() / sizeof(wchar_t));
-    std::vector<std::wstring> names;  // pairs: "\??\path", then the new name, empty for deletion
-    for (size_t start = 0; start < text.size();) {
-        const size_t end = text.find(L'\0', start);
-        names.push_back(text.substr(start, end - start));
-        start = end == std::wstring::npos ? text.size() : end + 1;
-    }
-    std::vector<std::wstring> deletions;
-    for (size_t i = 0; i + 1 < names.size(); i += 2)
-        if (names[i + 1].empty() && names[i].size() > 4) deletions.push_back(names[i].substr(4));
+    std::wistringstream text(std::wstring(reinterpret_cast<const wchar_t*>(added.data()), added.size() / 2));
+    std::vector<std::wstring> deletions;  // pairs: "\??\path", then the new name, empty for deletion
+    for (std::wstring from, to; std::getline(text, from, L'\0') && std::getline(text, to, L'\0');)
+        if (to.empty() && from.size() > 4) deletions.push_back(from.substr(4));
     return deletions;
 }
 
@@ -381,9 +367,8 @@ std::string Machine::NothingLeft() const {
             wrong += "temp holds a file not waiting for deletion; ";
     for (const DWORD view : kBothViews) {
         const std::string in = view == KEY_WOW64_32KEY ? " in the 32-bit view; " : " in the 64-bit view; ";
-        if (KeyExists(HKEY_LOCAL_MACHINE, kAddinKeyPath, view)) wrong += "the add-in key" + in;
-        if (KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kClassesKey) + L"\\" + kAddinClsid, view))
-            wrong += "the add-in's class" + in;
+        if (OpenKey(HKEY_LOCAL_MACHINE, kAddinKeyPath, KEY_READ | view)) wrong += "the add-in key" + in;
+        if (OpenKey(HKEY_LOCAL_MACHINE, kAddinClassKey, KEY_READ | view)) wrong += "the add-in's class" + in;
     }
     return wrong;
 }

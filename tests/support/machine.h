@@ -24,6 +24,13 @@ inline constexpr Outlook kOutlook32{L"14.0", KEY_WOW64_32KEY, L"Office14", L"tol
 inline constexpr Outlook kNoOutlook{nullptr, 0, nullptr, nullptr};
 
 inline constexpr const wchar_t* kAgentFolder = L"C:\\Agent\\Outlook";
+// Where Outlook 2013 and the add-in's COM class live; the user's keys below a hive.
+inline const std::wstring kAddinClassKey = L"SOFTWARE\\Classes\\CLSID\\{6A1D2E90-8B3C-4F57-9E21-C05B7D3A4F18}";
+inline const std::wstring kInstallRoot15 = L"SOFTWARE\\Microsoft\\Office\\15.0\\Outlook\\InstallRoot";
+inline const std::wstring kDisabledItems15 = L"\\SOFTWARE\\Microsoft\\Office\\15.0\\Outlook\\Resiliency\\DisabledItems";
+
+// A test's name made of a row's name: what is not a letter or digit becomes '_'.
+std::string CaseName(std::string name);
 
 std::wstring ProgramFolder();                       // where the DLL and the fixtures are built
 std::wstring Fixture(const std::wstring& name);     // ProgramFolder()\fixtures\name
@@ -39,7 +46,6 @@ void SetValue(HKEY root, const std::wstring& key, const std::wstring& name, DWOR
               const std::string& bytes, DWORD view = 0);
 void SetDword(HKEY root, const std::wstring& key, const std::wstring& name, DWORD value, DWORD view = 0);
 std::string Bytes(const std::wstring& text);        // UTF-16 bytes of the text and its NUL
-void CreateKey(HKEY root, const std::wstring& key, DWORD view = 0);
 void DeleteTree(HKEY root, const std::wstring& key, DWORD view);
 // false when the value cannot be read.
 bool ReadValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD view,
@@ -87,7 +93,7 @@ Undo MakeVolatile(HKEY root, const std::wstring& key, DWORD view);  // below it 
 Undo HoldOpen(const std::wstring& path, DWORD share = 0);
 Undo KeepLoaded(const std::wstring& path);    // as Outlook holds the add-in
 Undo EnterSingleThreadedApartment();          // the calling thread, as a host may have left it
-enum class BrokerFault { kUnregistered, kProgramMissing, kCrashing };
+enum class BrokerFault { kUnregistered, kCrashing };
 Undo BreakBroker(BrokerFault fault);
 
 class Machine {
