@@ -6,6 +6,7 @@
 #include "state/installer_config_file.h"
 #include "sys/file_system.h"
 #include "sys/ini_file.h"
+#include "sys/sessions.h"
 #include "sys/version_info.h"
 #include "test_profile.h"
 
@@ -95,6 +96,33 @@ TEST(Win32, AFileInUseIsSetAsideBesideItselfWhenTempIsOnAnotherVolume) {
     ASSERT_EQ(pending.size(), 1u);
     EXPECT_EQ(pending[0].rfind(m.Agent(L"tolvane64.dll_"), 0), 0u);
     loaded();
+}
+
+// Where no config file can be made, recording INI paths fails with 3 and emptying the
+// command-line list with 2: the first failure is the one reported.
+TEST(EngineSteps, RecordingINIPathsReportsItsOwnFailure) {
+    Transcript log;
+    TestProfile profile(L"C:\\Agent\\Steps", log, {L"C:\\a.ini"});
+    profile.Initialize(L"C:\\Agent\\Steps\\missing", &log);
+    EXPECT_EQ(profile.UpdateInstallerConfigFile(L"S", profile.iniEntry), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+// Wine hands every session the process's own token.
+TEST(Win32, AnImpersonationRevertsOnceAndNeverAnotherOne) {
+    namespace sessions = sys::Sessions;
+    sys::UniqueKernelHandle token;
+    ASSERT_EQ(sessions::QueryUserToken(1, token), 0u);
+    sessions::Impersonation later;
+    {
+        sessions::Impersonation first;
+        ASSERT_EQ(sessions::Impersonate(token.get(), first), 0u);
+        EXPECT_EQ(first.Revert(), 0u);
+        EXPECT_FALSE(sessions::IsThreadImpersonating());
+        ASSERT_EQ(sessions::Impersonate(token.get(), later), 0u);
+    }
+    EXPECT_TRUE(sessions::IsThreadImpersonating());
+    EXPECT_EQ(later.Revert(), 0u);
+    EXPECT_FALSE(sessions::IsThreadImpersonating());
 }
 
 class Throwing : public TestProfile {
