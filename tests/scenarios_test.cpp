@@ -23,8 +23,6 @@ struct Case {
     std::wstring folder = kAgentFolder;
 };
 
-void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
-
 const std::wstring kAddins = L"SOFTWARE\\Microsoft\\Office\\Outlook\\Addins";
 const std::wstring kUserAddin = std::wstring(L"\\") + kAddinKeyPath;
 const std::wstring kLoadTimes = L"\\Software\\Microsoft\\Office\\15.0\\Outlook\\AddInLoadTimes";
@@ -70,9 +68,7 @@ Check And(Check a, Check b) {
     return [a, b](const Machine& m) { return a(m) + b(m); };
 }
 
-Check Kept(const wchar_t* name) {
-    return [name](const Machine& m) { return Fails(!Exists(m.Agent(name)), "the file is gone"); };
-}
+const Check kKept = [](const Machine& m) { return Fails(!Exists(m.Dll()), "the file is gone"); };
 
 const Check kSetAside = [](const Machine& m) {
     const auto entries = FolderEntries(m.Temp());
@@ -143,7 +139,7 @@ const Case kCases[] = {
      [](Machine& m) { return Replace(m.Dll(), L"v2\\tolvane64.dll"), KeepLoaded(m.Dll()); }, And(kWorking, kSetAside)},
     {"install-in-use-no-temp", kOutlook64, L"install",
      [](Machine& m) { return Replace(m.Dll(), L"v2\\tolvane64.dll"), NoTemp(m, KeepLoaded(m.Dll())); },
-     Kept(L"tolvane64.dll")},
+     kKept},
     {"install-folder-in-place", kOutlook64, L"install", [](Machine& m) { return Folder(m.Dll()); }, kNothing},
     {"install-source-held", kOutlook64, L"install", [](Machine& m) { return HoldOpen(m.Source(m.outlook.dll)); },
      kNothing},
@@ -181,7 +177,7 @@ const Case kCases[] = {
      [](const Machine& m) { return Fails(m.Working() != "load-behavior; ", "the override was not left alone"); }},
     {"repair-in-use-no-temp", kOutlook64, L"(install) repair",
      [](Machine& m) { return Replace(m.Source(m.outlook.dll), L"v2\\tolvane64.dll"), NoTemp(m, KeepLoaded(m.Dll())); },
-     Kept(L"tolvane64.dll")},
+     kKept},
     {"repair-folder-in-place", kOutlook64, L"(install) repair", [](Machine& m) { return Folder(m.Dll()); }, kNothing},
     {"repair-volatile-class", kOutlook64, L"(install) repair",
      [](Machine&) { return DeleteTree(HKEY_LOCAL_MACHINE, kAddinClassKey, KEY_WOW64_64KEY), MakeVolatile(HKEY_LOCAL_MACHINE, kAddinClassKey, 0); },
@@ -204,11 +200,10 @@ const Case kCases[] = {
     {"uninstall-empty-record", kOutlook64, L"(install) uninstall", [](Machine& m) { return Record(m, L"empty", 0, ""); },
      kNothing},
     {"uninstall-addin-key-unreadable", kOutlook64, L"(install) uninstall",
-     [](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kAddinKeyPath, KEY_WOW64_64KEY); }, Kept(L"tolvane64.dll")},
+     [](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kAddinKeyPath, KEY_WOW64_64KEY); }, kKept},
     {"uninstall-class-unreadable", kOutlook64, L"(install) uninstall",
-     [](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kAddinClassKey, KEY_WOW64_64KEY); }, Kept(L"tolvane64.dll")},
-    {"uninstall-held-open", kOutlook64, L"(install) uninstall", [](Machine& m) { return HoldOpen(m.Dll()); },
-     Kept(L"tolvane64.dll")},
+     [](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kAddinClassKey, KEY_WOW64_64KEY); }, kKept},
+    {"uninstall-held-open", kOutlook64, L"(install) uninstall", [](Machine& m) { return HoldOpen(m.Dll()); }, kKept},
     {"uninstall-in-use", kOutlook64, L"(install) uninstall", [](Machine& m) { return KeepLoaded(m.Dll()); },
      And(kNothing, kSetAside)},
     {"uninstall-deleted", kOutlook64, L"(install) uninstall", [](Machine& m) { return Delete(m.Dll()); }, kNothing},
@@ -225,7 +220,7 @@ const Case kCases[] = {
      },
      kNothing},
     {"uninstall-x86-broker-unregistered", kOutlook32, L"(install) uninstall",
-     [](Machine&) { return BreakBroker(BrokerFault::kUnregistered); }, Kept(L"tolvane.dll")},
+     [](Machine&) { return BreakBroker(BrokerFault::kUnregistered); }, kKept},
 
     // What a host, a user or another program may hand over.
     {"hostile-missing-folder", kOutlook64, L"install", [](Machine& m) { return Delete(m.folder); },

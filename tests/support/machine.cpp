@@ -240,10 +240,8 @@ Undo DenyAccess(HKEY root, const std::wstring& key, DWORD view, REGSAM allowed) 
 }
 
 Undo MakeVolatile(HKEY root, const std::wstring& key, DWORD view) {
+    SetValue(root, key.substr(0, key.rfind(L'\\')), L"", 0, "", view);
     sys::UniqueKey created;
-    const std::wstring parent = key.substr(0, key.rfind(L'\\'));
-    EXPECT_EQ(RegCreateKeyExW(root, parent.c_str(), 0, nullptr, 0, KEY_WRITE | view, nullptr, created.put(), nullptr),
-              ERROR_SUCCESS);
     EXPECT_EQ(RegCreateKeyExW(root, key.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_WRITE | view, nullptr,
                               created.put(), nullptr),
               ERROR_SUCCESS);
@@ -340,9 +338,7 @@ std::wstring Machine::Hive(int n) const {
     if (std::find(hives_.begin(), hives_.end(), name) == hives_.end()) {
         hives_.push_back(name);
         // Once SOFTWARE\Wow6432Node exists, Wine keeps 32-bit access below SOFTWARE apart.
-        sys::UniqueKey created;
-        RegCreateKeyExW(HKEY_USERS, (name + L"\\SOFTWARE\\Wow6432Node").c_str(), 0, nullptr, 0,
-                        KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, created.put(), nullptr);
+        SetValue(HKEY_USERS, name + L"\\SOFTWARE\\Wow6432Node", L"", 0, "", KEY_WOW64_64KEY);
     }
     return name;
 }

@@ -24,20 +24,16 @@ public:
     ~TestProfile() override { RemoveTree(installDir); }
 
     DWORD GetSourceFilesForVerification(std::vector<std::wstring>& names) override {
-        names.insert(names.end(), sourceFiles.begin(), sourceFiles.end());
-        return 0;
+        return names.insert(names.end(), sourceFiles.begin(), sourceFiles.end()), 0;
     }
     DWORD GetInstalledApplicationList(ApplicationPathList& list) override {
-        list.insert(list.end(), applications.begin(), applications.end());
-        return applicationsResult;
+        return list.insert(list.end(), applications.begin(), applications.end()), applicationsResult;
     }
     DWORD GetSourceFileWithDestinationPaths(const ApplicationPathList&, FileCopyMap& out) override {
-        out.insert(files.begin(), files.end());
-        return 0;
+        return out.insert(files.begin(), files.end()), 0;
     }
     DWORD GetAllSourceFileWithDestinationPaths(const ApplicationPathList&, FileCopyMap& out) override {
-        out.insert(files.begin(), files.end());
-        return allFilesResult;
+        return out.insert(files.begin(), files.end()), allFilesResult;
     }
     DWORD GetCLSID(std::wstring&) override { return ERROR_NOT_SUPPORTED; }
     bool IsCOMRegistrationRequired() override { return comRequired; }
@@ -47,10 +43,7 @@ public:
     DWORD GetAllFileNamesForCOMRegistration(COMServerFileMap&) override { return allComFilesResult; }
     DWORD GetRegistryKeyValueData(std::vector<RegistryKeyValueData>&) override { return 0; }
     DWORD GetAllRegistryKeyValueData(std::vector<RegistryKeyValueData>&) override { return allKeysResult; }
-    DWORD GetINIFileEntryInfo(INIFileEntryInfo& entry) override {
-        entry = iniEntry;
-        return 0;
-    }
+    DWORD GetINIFileEntryInfo(INIFileEntryInfo& entry) override { return entry = iniEntry, 0; }
     // Logs its call, so that a transcript shows when the engine asks.
     DWORD EnablePlugin(const ApplicationPathList&, bool removeIfDisabled, bool& pluginEnabled) override {
         Log(kLogTrace) << L"(test profile) EnablePlugin removeIfDisabled=" << removeIfDisabled;
@@ -58,10 +51,7 @@ public:
         return enableResult;
     }
     bool IsApplicationListRequiredForCleanUp() override { return applicationListForCleanUp; }
-    DWORD GetInstallerConfigSectionName(std::wstring& out) override {
-        out = section;
-        return sectionResult;
-    }
+    DWORD GetInstallerConfigSectionName(std::wstring& out) override { return out = section, sectionResult; }
 
     std::vector<std::wstring> sourceFiles{L"addin.txt"};
     ApplicationPathList applications{L"C:\\App1", L"C:\\App2"};
