@@ -6,6 +6,7 @@
 #include "state/installer_config_file.h"
 #include "sys/file_system.h"
 #include "sys/ini_file.h"
+#include "sys/registry.h"
 #include "sys/sessions.h"
 #include "sys/version_info.h"
 #include "test_profile.h"
@@ -84,6 +85,11 @@ TEST(Win32, IniValuesOfAnyLengthAndTheirItemsInAnyCase) {
     sys::IniFile::ReadValue(file, L"S", L"K", value);
     EXPECT_EQ(value, L"a");
     DeleteFileW(file.c_str());
+}
+
+// An empty path would name the root itself, and everything under it would go.
+TEST(Win32, RegistryRefusesToRemoveARoot) {
+    EXPECT_EQ(sys::Registry::RemoveKey(HKEY_LOCAL_MACHINE, L"", 0), static_cast<DWORD>(ERROR_INVALID_DATA));
 }
 
 // Z: is Wine's view of the Linux root; /dev/shm there is another volume than C:.
