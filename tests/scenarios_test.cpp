@@ -23,6 +23,8 @@ struct Case {
     std::wstring folder = kAgentFolder;
 };
 
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
 const std::wstring kAddins = L"SOFTWARE\\Microsoft\\Office\\Outlook\\Addins";
 const std::wstring kUserAddin = std::wstring(L"\\") + kAddinKeyPath;
 const std::wstring kLoadTimes = L"\\Software\\Microsoft\\Office\\15.0\\Outlook\\AddInLoadTimes";
@@ -207,6 +209,18 @@ const Case kCases[] = {
     {"uninstall-in-use", kOutlook64, L"(install) uninstall", [](Machine& m) { return KeepLoaded(m.Dll()); },
      And(kNothing, kSetAside)},
     {"uninstall-deleted", kOutlook64, L"(install) uninstall", [](Machine& m) { return Delete(m.Dll()); }, kNothing},
+    // A class that names another file is someone else's: it stays until its owner removes it.
+    {"uninstall-class-elsewhere", kOutlook64, L"(install) uninstall",
+     [](Machine& m) {
+         const std::wstring server = kAddinClassKey + L"\\InprocServer32";
+         SetValue(HKEY_LOCAL_MACHINE, server, L"", REG_SZ, Bytes(L"C:\\Other\\tolvane64.dll"), KEY_WOW64_64KEY);
+         return Delete(m.Dll()), [server] {
+             std::string bytes;
+             EXPECT_TRUE(ReadValue(HKEY_LOCAL_MACHINE, server, L"", KEY_WOW64_64KEY, bytes)) << "another's class removed";
+             DeleteTree(HKEY_LOCAL_MACHINE, kAddinClassKey, KEY_WOW64_64KEY);
+         };
+     },
+     kNothing},
     // A record of the 64-bit add-in where nothing is deployed is not the uninstall's business.
     {"uninstall-nothing-deployed", kOutlook64, L"uninstall",
      [](Machine& m) { return Record(m, L"1", 0, DisabledRecord(m.Dll())); },

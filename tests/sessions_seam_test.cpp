@@ -12,9 +12,7 @@ namespace {
 constexpr DWORD kNobody = 0xFFFFFFFF;
 
 struct Session {
-    DWORD id;
-    DWORD state = sys::Sessions::kSessionActive;
-    DWORD tokenError = 0;
+    DWORD id, state = sys::Sessions::kSessionActive, tokenError = 0;
 };
 
 // What the fake module works on. The private file exists only while its owner is
@@ -96,6 +94,8 @@ struct Case {
     std::function<void(World&)> setup;
     std::string step;  // "add", "verify", "remove" or "install"
 };
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 const Case kCases[] = {
     {"seam-second-user", [](World& w) { w.sessions = {{1}, {2}, {3}}, w.owner = 2; }, "add"},

@@ -15,9 +15,7 @@ static int failures = 0, lines = 0;
     if (!(condition)) fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition), ++failures
 
 static void HostOwnedSlot(void* self) {
-    (void)self;
-    fprintf(stderr, "the library called a host-owned logger slot\n");
-    abort();
+    (void)self, fputs("the library called a host-owned logger slot\n", stderr), abort();
 }
 static void Log(void* self, int level, const wchar_t* message) { (void)self, (void)level, (void)message, ++lines; }
 static void* loggerVtable[5] = {(void*)HostOwnedSlot, (void*)HostOwnedSlot, (void*)HostOwnedSlot,

@@ -9,10 +9,6 @@
 
 namespace {
 
-std::wstring Stamp(const FILETIME& time) {
-    return std::to_wstring((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
-}
-
 // Links (the user's folders lead to the Linux home) lie outside the prefix: not followed.
 void ListFolder(const std::wstring& folder, Listing& listing) {
     WIN32_FIND_DATAW found;
@@ -23,7 +19,9 @@ void ListFolder(const std::wstring& folder, Listing& listing) {
         if (name == L"." || name == L"..") continue;
         const bool folder = found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
         // A folder's own time stamp only follows what changed in it.
-        listing[L"file " + path] = folder ? L"" : std::to_wstring(found.nFileSizeLow) + L" " + Stamp(found.ftLastWriteTime);
+        const ULARGE_INTEGER written{{found.ftLastWriteTime.dwLowDateTime, found.ftLastWriteTime.dwHighDateTime}};
+        listing[L"file " + path] =
+            folder ? L"" : std::to_wstring(found.nFileSizeLow) + L" " + std::to_wstring(written.QuadPart);
         if (folder && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) ListFolder(path, listing);
     }
 }
