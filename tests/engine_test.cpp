@@ -118,6 +118,55 @@ const Case kCases[] = {
          e.p.applications = {L"C:\\App3"};
          e.Run("repair state");
      }},
+    // Items that cannot be read or written: verification and addition fail, and roll back.
+    {"ini-locked", [](Engine& e) {
+         e.Run("install");
+         WriteFileBytes(e.Ini(L"a.ini"), "[Extensions]\r\nAddinManagers=x\r\n");
+         for (const DWORD share : {DWORD{0}, DWORD{FILE_SHARE_READ}}) {
+             const Undo held = HoldOpen(e.Ini(L"a.ini"), share);
+             e.Run("repair state");
+         }
+         e.Run("install uninstall state");
+     }},
+    // The config file gone, naming other folders, or unreadable.
+    {"config-file", [](Engine& e) {
+         e.Run("install");
+         DeleteFileW((e.folder + L"\\Installer.ini").c_str());
+         e.Run("repair");
+         e.p.applications = {L"C:\\App1", L"C:\\App3"};
+         e.Run("repair state");
+         const Undo held = HoldOpen(e.folder + L"\\Installer.ini");
+         e.Run("repair install uninstall");
+         held();
+         e.Run("uninstall state");
+     }},
+    // A folder is copied whole and removed whole.
+    {"folder", [](Engine& e) {
+         e.p.iniRequired = false;
+         CreateFolders(e.folder + L"\\Install\\pack\\sub");
+         WriteFileBytes(e.folder + L"\\Install\\pack\\sub\\x.txt", "x");
+         e.p.files = {{L"pack", {e.folder}}};
+         e.Run("install");
+         e.log.lines.push_back(Exists(e.folder + L"\\pack\\sub\\x.txt") ? L"copied" : L"not copied");
+         e.Run("uninstall");
+         e.log.lines.push_back(Exists(e.folder + L"\\pack") ? L"left" : L"removed");
+     }},
+    // Values of each type are written and verified; a changed one is written again; a key
+    // without values or with binary ones cannot be written.
+    {"registry-values", [](Engine& e) {
+         e.p.iniRequired = false;
+         e.p.registryRequired = true;
+         e.p.keys = {{HKEY_LOCAL_MACHINE, L"SOFTWARE\\TolvaneTest",
+                      {{L"Text", REG_SZ, L"x"}, {L"Path", REG_EXPAND_SZ, L"%SystemRoot%"}, {L"Number", REG_DWORD, L"00000003"}},
+                      KEY_WOW64_64KEY}};
+         e.Run("install repair");
+         SetDword(HKEY_LOCAL_MACHINE, L"SOFTWARE\\TolvaneTest", L"Number", 4, KEY_WOW64_64KEY);
+         e.Run("repair repair");
+         e.p.keys[0].regValueList.push_back({L"Bytes", REG_BINARY, L"01"});
+         e.Run("repair");
+         e.p.keys[0].regValueList.clear();
+         e.Run("install uninstall");
+     }},
     // The clean-up matrix: which removal steps run after which failures, and what is reported.
     {"cleanup-removal-fails", [](Engine& e) {
          e.p.comRequired = e.p.registryRequired = true;

@@ -92,6 +92,13 @@ TEST(Win32, RegistryRefusesToRemoveARoot) {
     EXPECT_EQ(sys::Registry::RemoveKey(HKEY_LOCAL_MACHINE, L"", 0), static_cast<DWORD>(ERROR_INVALID_DATA));
 }
 
+// Where the terminal services list no session, the console's user is asked for by name.
+TEST(Win32, TheConsoleSessionNamesItsUser) {
+    std::wstring domain, user;
+    EXPECT_EQ(sys::Sessions::GetSessionUserName(WTSGetActiveConsoleSessionId(), domain, user), 0u);
+    EXPECT_FALSE(domain.empty() || user.empty()) << domain << L"\\" << user;
+}
+
 // Z: is Wine's view of the Linux root; /dev/shm there is another volume than C:.
 TEST(Win32, AFileInUseIsSetAsideBesideItselfWhenTempIsOnAnotherVolume) {
     Machine m;
