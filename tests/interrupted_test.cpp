@@ -125,10 +125,7 @@ INSTANTIATE_TEST_SUITE_P(Kills, InterruptedRun,
                          ::testing::Values(Case{kOutlook64, L"install", 1105}, Case{kOutlook64, L"repair", 1106},
                                            Case{kOutlook64, L"uninstall", 1107}, Case{kOutlook32, L"install", 1115},
                                            Case{kOutlook32, L"repair", 1116}, Case{kOutlook32, L"uninstall", 1117}),
-                         [](const auto& info) {
-                             std::string name = ::testing::PrintToString(info.param);
-                             return name.replace(3, 1, "_");
-                         });
+                         [](const auto& info) { return ::testing::PrintToString(info.param).replace(3, 1, "_"); });
 
 }  // namespace
 

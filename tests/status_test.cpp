@@ -89,12 +89,9 @@ TEST_P(StatusFinds, TheCauseItsFixAndTheExitCode) {
     if (row.install) {
         ASSERT_EQ(machine.Run(L"install"), 0u);
     }
-    struct Restore {
-        Undo undo;
-        ~Restore() { undo ? undo() : void(); }
-    } const restore{row.breakMachine(machine)};
-
+    const Undo undo = row.breakMachine(machine);
     const status::Report report = status::Diagnose(machine.folder);
+    if (undo) undo();
     const ordered_json json = status::ReportJson(report);
     EXPECT_EQ(report.exitCode, row.exitCode);
     EXPECT_EQ(json["exitCode"], row.exitCode);

@@ -92,13 +92,6 @@ TEST(Win32, RegistryRefusesToRemoveARoot) {
     EXPECT_EQ(sys::Registry::RemoveKey(HKEY_LOCAL_MACHINE, L"", 0), static_cast<DWORD>(ERROR_INVALID_DATA));
 }
 
-// Where the terminal services list no session, the console's user is asked for by name.
-TEST(Win32, TheConsoleSessionNamesItsUser) {
-    std::wstring domain, user;
-    EXPECT_EQ(sys::Sessions::GetSessionUserName(WTSGetActiveConsoleSessionId(), domain, user), 0u);
-    EXPECT_FALSE(domain.empty() || user.empty()) << domain << L"\\" << user;
-}
-
 // Z: is Wine's view of the Linux root; /dev/shm there is another volume than C:.
 TEST(Win32, AFileInUseIsSetAsideBesideItselfWhenTempIsOnAnotherVolume) {
     Machine m;
@@ -120,11 +113,13 @@ TEST(EngineSteps, RecordingINIPathsReportsItsOwnFailure) {
     EXPECT_EQ(profile.UpdateInstallerConfigFile(L"S", profile.iniEntry), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
-// Wine hands every session the process's own token.
+// Wine hands every session the process's own token, and names its user.
 TEST(Win32, AnImpersonationRevertsOnceAndNeverAnotherOne) {
     namespace sessions = sys::Sessions;
     sys::UniqueKernelHandle token;
     ASSERT_EQ(sessions::QueryUserToken(1, token), 0u);
+    std::wstring domain, user;
+    EXPECT_TRUE(sessions::GetSessionUserName(1, domain, user) == 0 && !domain.empty() && !user.empty());
     sessions::Impersonation later;
     {
         sessions::Impersonation first;

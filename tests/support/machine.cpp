@@ -275,8 +275,7 @@ static DWORD RunProgram(const std::wstring& program, const std::wstring& argumen
     if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
                         &startup, &created))
         return GetLastError();
-    const sys::UniqueKernelHandle process(created.hProcess);
-    const sys::UniqueKernelHandle thread(created.hThread);
+    const sys::UniqueKernelHandle process(created.hProcess), thread(created.hThread);
     if (WaitForSingleObject(process.get(), kProgramTimeoutMs) == WAIT_TIMEOUT) {
         TerminateProcess(process.get(), WAIT_TIMEOUT);
         WaitForSingleObject(process.get(), kProgramTimeoutMs);
@@ -328,8 +327,7 @@ Machine::~Machine() {
     }
     for (const std::wstring& hive : hives_) RegDeleteTreeW(HKEY_USERS, hive.c_str());
     RemoveTree(folder);
-    const auto key = OpenKey(HKEY_LOCAL_MACHINE, kSessionManagerKey, KEY_SET_VALUE);
-    if (pendingBefore_.empty()) RegDeleteValueW(key.get(), kPendingValue);
+    if (pendingBefore_.empty()) RegDeleteValueW(OpenKey(HKEY_LOCAL_MACHINE, kSessionManagerKey, KEY_SET_VALUE).get(), kPendingValue);
     else SetValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingValue, REG_MULTI_SZ, pendingBefore_);
 }
 

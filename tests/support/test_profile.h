@@ -41,12 +41,8 @@ public:
     bool IsRegistrySettingRequired() override { return registryRequired; }
     DWORD GetFileNameForCOMRegistration(std::wstring&) override { return ERROR_NOT_SUPPORTED; }
     DWORD GetAllFileNamesForCOMRegistration(COMServerFileMap&) override { return allComFilesResult; }
-    DWORD GetRegistryKeyValueData(std::vector<RegistryKeyValueData>& out) override {
-        return out.insert(out.end(), keys.begin(), keys.end()), 0;
-    }
-    DWORD GetAllRegistryKeyValueData(std::vector<RegistryKeyValueData>& out) override {
-        return out.insert(out.end(), keys.begin(), keys.end()), allKeysResult;
-    }
+    DWORD GetRegistryKeyValueData(std::vector<RegistryKeyValueData>&) override { return 0; }
+    DWORD GetAllRegistryKeyValueData(std::vector<RegistryKeyValueData>&) override { return allKeysResult; }
     DWORD GetINIFileEntryInfo(INIFileEntryInfo& entry) override { return entry = iniEntry, 0; }
     // Logs its call, so that a transcript shows when the engine asks.
     DWORD EnablePlugin(const ApplicationPathList&, bool removeIfDisabled, bool& pluginEnabled) override {
@@ -61,7 +57,6 @@ public:
     ApplicationPathList applications{L"C:\\App1", L"C:\\App2"};
     FileCopyMap files;  // also every file the removal looks for
     INIFileEntryInfo iniEntry;
-    std::vector<RegistryKeyValueData> keys;
     bool iniRequired = true, comRequired = false, registryRequired = false, applicationListForCleanUp = false;
     bool enableFindsDisabled = false;
     DWORD applicationsResult = 0, allFilesResult = 0, allComFilesResult = 0, allKeysResult = 0, enableResult = 0;
