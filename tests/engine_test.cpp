@@ -15,8 +15,7 @@ struct Engine {
     Engine() {
         for (const wchar_t* name : {L"a.ini", L"b.ini", L"c.ini"})
             WriteFileBytes(Ini(name), "[Extensions]\r\nAddinManagers=x\r\n");
-        p.section = kSection;
-        p.sectionResult = 0;
+        p.section = kSection, p.sectionResult = 0;
     }
 
     std::wstring Ini(const std::wstring& name) const { return folder + L"\\ini\\" + name; }
@@ -74,8 +73,9 @@ const Case kCases[] = {
          e.p.iniEntry.iniFilePaths = {e.Ini(L"c.ini")};
          e.Run("install state");
      }},
-    // A missing item is added again and the recorded lists are extended, not replaced.
+    // A missing item is added again, the recorded lists extended; one that enabled the add-in gives 0.
     {"ini-repair", [](Engine& e) {
+         e.p.enableFindsDisabled = true;
          e.Run("install repair");
          e.p.iniEntry.iniFilePaths = {e.Ini(L"a.ini"), e.Ini(L"b.ini")};
          e.Run("repair state");
