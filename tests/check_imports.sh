@@ -1,8 +1,7 @@
 #!/bin/sh
 # Fails when a binary imports anything but Windows' own DLLs (the runtime must be static).
 set -u
-objdump=$1
-binary=$2
+objdump=$1 binary=$2
 imports=$("$objdump" -p "$binary" | sed -n 's/^[[:space:]]*DLL Name: //p')
 [ -n "$imports" ] || { echo "no import table read from $binary"; exit 1; }
 status=0

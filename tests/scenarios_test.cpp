@@ -42,10 +42,7 @@ Undo Replace(const std::wstring& path, const std::wstring& fixture) {
 Undo Delete(const std::wstring& path) { return RemoveTree(path), Undo(); }
 
 Undo Folder(const std::wstring& path) {
-    RemoveTree(path);
-    CreateDirectoryW(path.c_str(), nullptr);
-    WriteFileBytes(path + L"\\notes.txt", "stray");
-    return nullptr;
+    return RemoveTree(path), CreateDirectoryW(path.c_str(), nullptr), WriteFileBytes(path + L"\\notes.txt", "stray"), Undo();
 }
 
 // A DLL in use (or none in use) where no temp folder is there to set it aside in.
@@ -121,6 +118,9 @@ const Case kCases[] = {
          return WriteFileBytes(m.Dll(), cut.append(source.size() - cut.size(), '\0')), Undo();
      },
      kWorking},
+    // A copy longer than its source, zeros after it, is no copy cut short: nothing to repair.
+    {"repair-padded", kOutlook64, L"(install) repair",
+     [](Machine& m) { return WriteFileBytes(m.Dll(), ReadFileBytes(m.Dll()) + std::string(64, '\0')), Undo(); }, kKept},
     {"repair-x86-newer", kOutlook32, L"(install) repair",
      [](Machine& m) { return Replace(m.Source(m.outlook.dll), L"v2\\tolvane.dll"); }, kWorking},
     {"repair-turned-64", kOutlook32, L"(install) repair uninstall",

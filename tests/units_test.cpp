@@ -105,12 +105,14 @@ TEST(Win32, AFileInUseIsSetAsideBesideItselfWhenTempIsOnAnotherVolume) {
 }
 
 // Where no config file can be made, recording INI paths fails with 3 and emptying the
-// command-line list with 2: the first failure is the one reported.
+// command-line list with 2: the first failure is the one reported. Nothing to record makes no file.
 TEST(EngineSteps, RecordingINIPathsReportsItsOwnFailure) {
     Transcript log;
     TestProfile profile(L"C:\\Agent\\Steps", log, {L"C:\\a.ini"});
     profile.Initialize(L"C:\\Agent\\Steps\\missing", &log);
     EXPECT_EQ(profile.UpdateInstallerConfigFile(L"S", profile.iniEntry), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(InstallerConfigFile(L"C:\\Agent\\Steps").AddApplicationPaths(L"S", {}), 0u);
+    EXPECT_FALSE(Exists(L"C:\\Agent\\Steps\\Installer.ini")) << "an empty list made a config file";
 }
 
 // Wine hands every session the process's own token, and names its user.

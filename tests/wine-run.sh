@@ -3,8 +3,7 @@
 # tree, and stops that prefix's processes afterwards (a COM server left running included).
 #   wine-run.sh <prefix root> <program.exe> [arguments...]
 set -u
-root=$1
-shift
+root=$1; shift
 name=$(basename "$1" .exe)
 export WINEPREFIX="$root/$name"
 export WINEDEBUG=-all
