@@ -114,7 +114,8 @@ void TextUsers(const Report& report, std::wostringstream& out) {
         out << L", LoadBehavior " << (hive.loadBehaviorSet ? hive.loadBehavior : L"not set") << L", "
             << (hive.loadTimeRecord ? L"a load-time record" : L"no load-time record") << L"\n";
         for (const DisabledItem& item : hive.disabledItems) {
-            out << L"    " << item.key << L" : " << item.value << L" names " << item.fileNamed << L" (";
+            out << L"    " << item.key << L" : " << item.value << L" names "
+                << (item.agentCopy ? L"the agent folder's " + item.fileNamed : item.fileNamed + L" elsewhere") << L" (";
             for (size_t i = 0; i < item.views.size(); ++i) out << (i ? L", " : L"") << Bits(item.views[i]);
             out << L")\n";
         }
@@ -216,6 +217,7 @@ json ReportJson(const Report& report) {
             disabled.push_back({{"key", Utf8(item.key)},
                                 {"value", Utf8(item.value)},
                                 {"fileNamed", Utf8(item.fileNamed)},
+                                {"agentCopy", item.agentCopy},
                                 {"views", item.views}});
         json loadBehavior = nullptr;
         if (hive.loadBehaviorSet)

@@ -3,13 +3,12 @@
 #include "sys/com_registration.h"
 #include "sys/file_system.h"
 
-#include <cwchar>
-
 namespace {
 
-// Unregistration codes that mean the file was never registered: the DLL is not there, its
-// type library was not registered (the low word of TYPE_E_REGISTRYACCESS), or it is no DLL
-// the loader accepts, so it cannot have registered itself.
+// Unregistration codes after which the DLL cannot have taken its class with it: the DLL is
+// not there, its type library was not registered (the low word of TYPE_E_REGISTRYACCESS),
+// or it is no DLL the loader accepts (a copy cut short). A class left naming that very file
+// is removed directly.
 constexpr DWORD kDllMissing = ERROR_MOD_NOT_FOUND;   // 126
 constexpr DWORD kTypeLibNotRegistered = 0x801C;       // 32796
 constexpr DWORD kNotADll = ERROR_BAD_EXE_FORMAT;      // 193
@@ -68,8 +67,7 @@ DWORD PluginInstallationManager::UnRegisterCOMServer() {
                                : sys::ComRegistration::UnregisterComDllByBroker(path);
         if (IsAlreadyUnregistered(code) || (code != ERROR_SUCCESS && !ClassNames(clsid, view, path))) {
             Log(kLogInfo) << L"CleanUp: UnRegisterCOMServer failure" << kErrorSuffix << code;
-            // A DLL that is gone cannot take its class with it.
-            code = code == kDllMissing ? RemoveClassOf(clsid, view, path) : ERROR_SUCCESS;
+            code = IsAlreadyUnregistered(code) ? RemoveClassOf(clsid, view, path, code) : ERROR_SUCCESS;
         }
         if (code != ERROR_SUCCESS) failure = code;
     }
@@ -89,20 +87,25 @@ bool PluginInstallationManager::ClassNames(const std::wstring& clsid, DWORD view
     const DWORD read = clsid.empty() ? ERROR_FILE_NOT_FOUND
                                      : sys::ComRegistration::GetClassServer(clsid, view, server);
     if (read == ERROR_FILE_NOT_FOUND) return false;
-    return read != ERROR_SUCCESS || _wcsicmp(server.c_str(), path.c_str()) == 0;
+    return read != ERROR_SUCCESS || sys::FileSystem::SamePath(server, path);
 }
 
-// Removes the class's registration when it names this missing file; a registration that
-// names another file belongs to someone else.
-DWORD PluginInstallationManager::RemoveClassOf(const std::wstring& clsid, DWORD view, const std::wstring& path) {
+// Removes the class's registration when it names this file, which could not unregister it
+// (`code`); a registration that names another file belongs to someone else.
+DWORD PluginInstallationManager::RemoveClassOf(const std::wstring& clsid, DWORD view, const std::wstring& path,
+                                               DWORD code) {
     std::wstring server;
     if (clsid.empty() || sys::ComRegistration::GetClassServer(clsid, view, server) != ERROR_SUCCESS ||
-        _wcsicmp(server.c_str(), path.c_str()) != 0)
+        !sys::FileSystem::SamePath(server, path))
         return ERROR_SUCCESS;
     const DWORD removed = sys::ComRegistration::RemoveClass(clsid, view);
-    if (removed == ERROR_SUCCESS)
+    if (removed != ERROR_SUCCESS) return removed;
+    if (code == kDllMissing)
         Log(kLogInfo) << L"UnRegisterCOMServer: class " << clsid << L" of the missing " << path << L" removed";
-    return removed;
+    else
+        Log(kLogInfo) << L"UnRegisterCOMServer: class " << clsid << L" of " << path
+                      << L" removed, the DLL could not unregister it" << kErrorSuffix << code;
+    return ERROR_SUCCESS;
 }
 
 DWORD PluginInstallationManager::VerifyCOMRegistration(bool& registered) {

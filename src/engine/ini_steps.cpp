@@ -154,8 +154,10 @@ DWORD PluginInstallationManager::VerifyIniSettings(bool& settingsOk) {
             Log(kLogError) << kVerifyUpdateFailure << kErrorSuffix << r;
             return r;
         }
-        // Exact comparison: an item in other letter case is not the add-in's.
-        if (std::find(items.begin(), items.end(), entry.value) == items.end()) {
+        // As adding compares: an item in other letter case is the add-in's, which adding
+        // would not write again.
+        if (std::none_of(items.begin(), items.end(),
+                         [&](const std::wstring& item) { return sys::IniFile::SameItem(item, entry.value); })) {
             Log(kLogTrace) << L"No value " << entry.value << L"found for Path= " << path;
             settingsOk = false;
             return ERROR_SUCCESS;

@@ -76,7 +76,7 @@ public:
     DWORD UnRegisterCOMServer();
     DWORD VerifyCOMRegistration(bool& registered);
     bool ClassNames(const std::wstring& clsid, DWORD view, const std::wstring& path);
-    DWORD RemoveClassOf(const std::wstring& clsid, DWORD view, const std::wstring& path);
+    DWORD RemoveClassOf(const std::wstring& clsid, DWORD view, const std::wstring& path, DWORD code);
 
     // Registry settings. VerifyRegistrySettings only ever clears settingsOk.
     DWORD AddSettingsToRegistry();

@@ -25,7 +25,8 @@ DWORD DecimalTextToDword(const std::wstring& text) { return static_cast<DWORD>(_
 }  // namespace
 
 bool MatchesExpectedValue(const RegistryValueEntry& expected, const RegistryValueData& actual) {
-    if (actual.Name != expected.Name || actual.ValueType != expected.ValueType) return false;
+    if (!sys::Registry::SameName(actual.Name, expected.Name) || actual.ValueType != expected.ValueType)
+        return false;
     switch (expected.ValueType) {
     case REG_SZ:
         return actual.Value == expected.Value;

@@ -5,7 +5,7 @@
 #include "engine/records.h"
 #include "sys/registry.h"
 
-// Name and type equal, and the data as the registry layer writes the entry: the same text
+// The same name to the registry (letter case aside), the same type, and the data as the registry layer writes the entry: the same text
 // for strings, the same number for a REG_DWORD given as decimal text.
 bool MatchesExpectedValue(const RegistryValueEntry& expected,
                           const sys::Registry::RegistryValueData& actual);

@@ -1,6 +1,7 @@
 #include "engine/plugin_installation_manager.h"
 
 #include "state/installer_config_file.h"
+#include "sys/file_system.h"
 #include "sys/sessions.h"
 
 #include <algorithm>
@@ -115,7 +116,8 @@ DWORD PluginInstallationManager::IsApplicationReinstalled(const ApplicationPathL
         return ERROR_SUCCESS;
     }
     for (const std::wstring& path : applicationPaths) {
-        if (std::find(recorded.begin(), recorded.end(), path) == recorded.end()) {
+        if (std::none_of(recorded.begin(), recorded.end(),
+                         [&](const std::wstring& folder) { return sys::FileSystem::SamePath(folder, path); })) {
             reinstalled = true;
             Log(kLogTrace) << L"IsApplicationReinstalled:" << L"Could not find application path=" << path
                            << L" in a config file so application is assumed to be reinstalled";

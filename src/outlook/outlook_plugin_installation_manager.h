@@ -7,6 +7,13 @@
 
 #include <string>
 
+// A file whose records of being disabled are looked for (repair: a file name found anywhere
+// in a record; uninstall: a path named by a record), and the view they are read through.
+struct DisabledItemTarget {
+    std::wstring file;
+    DWORD view;
+};
+
 class OutlookPluginInstallationManager : public PluginInstallationManager {
 public:
     ~OutlookPluginInstallationManager() override = default;
@@ -36,15 +43,19 @@ public:
     virtual DWORD Get64BitRegistryKeyValueData(std::vector<RegistryKeyValueData>& keys);
     // Resets Outlook's per-user records of the add-in in one loaded hive; logs failures.
     virtual void RepairMiscRegistryKeys(const std::wstring& hiveName);
-    // The add-in file whose disabled-item records EnablePlugin looks for, and the registry view
-    // it reads them through.
-    void GetDisabledItemTarget(bool removeIfDisabled, std::wstring& fileName, DWORD& view) const;
+    // The add-in files whose disabled-item records an uninstall removes: the agent folder's
+    // own copy of each, with the registry view its records are read through.
+    std::vector<DisabledItemTarget> GetUninstallTargets() const;
 
 protected:
     // Valid only after GetInstalledApplicationList: set by the first 64-bit find and
     // never cleared, so an uninstall on a fresh object works on the 32-bit add-in.
     bool is64BitOutlook = false;
 };
+
+// Whether one of the paths in Outlook's record of a disabled add-in is `path`, compared as
+// Windows compares paths.
+bool RecordNamesPath(const std::wstring& recordText, const std::wstring& path);
 
 // Position of `word` in `text` ignoring the case of ASCII letters, or npos.
 std::wstring::size_type FindStringNoCase(const std::wstring& text, const std::wstring& word);

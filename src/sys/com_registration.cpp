@@ -67,7 +67,7 @@ DWORD ReadServerValue(const std::wstring& keyPath, const wchar_t* name, DWORD vi
     if (read == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
     if (read != ERROR_SUCCESS) return read;
     for (const Registry::RegistryValueData& value : values)
-        if (value.Name == name) text = value.Value;
+        if (Registry::SameName(value.Name, name)) text = value.Value;
     return ERROR_SUCCESS;
 }
 
@@ -172,8 +172,11 @@ DWORD RemoveClass(const std::wstring& clsid, DWORD view) {
 
 DWORD ReadClassRegistration(const std::wstring& clsid, DWORD view, ClassRegistration& registration) {
     ClassRegistration read;
-    if (const DWORD r = Registry::DoesKeyExist(HKEY_LOCAL_MACHINE, ClassKey(clsid), read.registered, view))
-        return r;
+    // Listing its subkeys opens the key, and a key that cannot be opened is no absent one.
+    std::vector<std::wstring> subKeys;
+    const DWORD opened = Registry::EnumSubKeys(HKEY_LOCAL_MACHINE, ClassKey(clsid), subKeys, view);
+    if (opened != ERROR_SUCCESS && opened != ERROR_FILE_NOT_FOUND) return opened;
+    read.registered = opened == ERROR_SUCCESS;
     if (read.registered) {
         const DWORD server = GetClassServer(clsid, view, read.inprocServer);
         if (server != ERROR_SUCCESS && server != ERROR_FILE_NOT_FOUND) return server;

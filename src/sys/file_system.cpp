@@ -24,6 +24,9 @@ constexpr DWORD kSetAsideMoveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_
 constexpr const wchar_t* kSessionManagerKey = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 constexpr const wchar_t* kPendingRenamesValue = L"PendingFileRenameOperations";
 constexpr const wchar_t* kNtPathPrefix = L"\\??\\";
+constexpr const wchar_t* kLongPathPrefix = L"\\\\?\\";
+constexpr const wchar_t* kLongUncPrefix = L"\\\\?\\UNC\\";
+constexpr const wchar_t* kUncPrefix = L"\\\\";
 constexpr DWORD kSystemView = 0;
 
 bool IsNotFound(DWORD error) {
@@ -56,36 +59,78 @@ DWORD EnumerationResult() {
     return error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : error;
 }
 
-// The whole file; false when it cannot be read.
-bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
-    const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size{};
-    if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart > MAXDWORD) return false;
-    bytes.assign(static_cast<size_t>(size.QuadPart), '\0');
+UniqueFile OpenForReading(const std::wstring& path) {
+    return UniqueFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// Up to `size` bytes from where the file stands; false when reading fails.
+bool ReadBlock(const UniqueFile& file, std::string& block, DWORD size) {
+    block.resize(size);
     DWORD read = 0;
-    return ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
-           read == bytes.size();
+    if (!ReadFile(file.get(), block.data(), size, &read, nullptr)) return false;
+    block.resize(read);
+    return true;
 }
 
 // A copy that was cut short (the copying process killed, the machine stopped) holds the
 // beginning of its source and then nothing, or zeros where the copy had reserved the full
-// size. Its FileVersion, in the first block, still reads as the source's.
+// size. Its FileVersion, in the first block, still reads as the source's. Both files are
+// read a block at a time: either may be as large as anyone made it.
 bool IsCutShortCopy(const std::wstring& copy, const std::wstring& source) {
-    std::string copyBytes;
-    std::string sourceBytes;
-    if (!ReadWholeFile(copy, copyBytes) || !ReadWholeFile(source, sourceBytes)) return false;
-    if (copyBytes.size() > sourceBytes.size() || copyBytes == sourceBytes) return false;
-    const auto firstDifference =
-        std::mismatch(copyBytes.begin(), copyBytes.end(), sourceBytes.begin()).first;
-    return std::all_of(firstDifference, copyBytes.end(), [](char byte) { return byte == '\0'; });
+    constexpr DWORD kBlockSize = 64 * 1024;
+    const UniqueFile copyFile = OpenForReading(copy);
+    const UniqueFile sourceFile = OpenForReading(source);
+    LARGE_INTEGER copySize{};
+    LARGE_INTEGER sourceSize{};
+    if (!copyFile || !sourceFile || !GetFileSizeEx(copyFile.get(), &copySize) ||
+        !GetFileSizeEx(sourceFile.get(), &sourceSize) || copySize.QuadPart > sourceSize.QuadPart)
+        return false;
+    std::string copyBlock;
+    std::string sourceBlock;
+    bool differed = false;
+    for (;;) {
+        if (!ReadBlock(copyFile, copyBlock, kBlockSize) || !ReadBlock(sourceFile, sourceBlock, kBlockSize) ||
+            sourceBlock.size() < copyBlock.size())
+            return false;
+        if (copyBlock.empty()) return differed || copySize.QuadPart < sourceSize.QuadPart;
+        size_t at = 0;
+        if (!differed) {
+            at = static_cast<size_t>(
+                std::mismatch(copyBlock.begin(), copyBlock.end(), sourceBlock.begin()).first - copyBlock.begin());
+            differed = at < copyBlock.size();
+        }
+        if (!std::all_of(copyBlock.begin() + static_cast<std::ptrdiff_t>(at), copyBlock.end(),
+                         [](char byte) { return byte == '\0'; }))
+            return false;
+    }
 }
 
 }  // namespace
 
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
     return folder + L"\\" + name;
+}
+
+std::wstring FullPath(const std::wstring& path) {
+    const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return path;
+    std::wstring full(size, L'\0');
+    const DWORD length = ::GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size) return path;
+    full.resize(length);
+    const std::wstring longUnc = kLongUncPrefix;
+    const std::wstring longPath = kLongPathPrefix;
+    if (full.compare(0, longUnc.size(), longUnc) == 0) return kUncPrefix + full.substr(longUnc.size());
+    if (full.compare(0, longPath.size(), longPath) == 0) return full.substr(longPath.size());
+    return full;
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+    const std::wstring fullA = FullPath(a);
+    const std::wstring fullB = FullPath(b);
+    return ::CompareStringOrdinal(fullA.c_str(), static_cast<int>(fullA.size()), fullB.c_str(),
+                                  static_cast<int>(fullB.size()), TRUE) == CSTR_EQUAL;
 }
 
 DWORD DoesFileExists(const std::wstring& path, bool& exists) {

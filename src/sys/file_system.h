@@ -1,7 +1,8 @@
 // File-system operations. A file in use is not a failure: it is moved aside under a new
 // name (into the temporary folder, or beside itself when that folder is on another
 // volume), scheduled for deletion at the next restart, and the operation carries on.
-// Paths are joined as folder, one backslash, name, without normalisation.
+// Paths are joined as folder, one backslash, name, without normalisation; two paths are
+// compared as Windows resolves them (SamePath).
 #pragma once
 
 #include <windows.h>
@@ -17,6 +18,11 @@
 namespace sys::FileSystem {
 
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
+// The path made full as Windows makes it (forward slashes, "." and ".." and doubled
+// backslashes resolved), without a long-path prefix; the path itself when that fails.
+std::wstring FullPath(const std::wstring& path);
+// Whether both name the same place: full paths compared without case.
+bool SamePath(const std::wstring& a, const std::wstring& b);
 
 // 0 with `exists` for a file or a folder; 160 for an empty path.
 DWORD DoesFileExists(const std::wstring& path, bool& exists);

@@ -29,10 +29,6 @@ std::wstring Trim(const std::wstring& text) {
     return text.substr(first, last - first + 1);
 }
 
-bool SameItem(const std::wstring& a, const std::wstring& b) {
-    return _wcsicmp(a.c_str(), b.c_str()) == 0;
-}
-
 DWORD WriteValue(const std::wstring& file, const std::wstring& section, const std::wstring& key,
                  const std::wstring& value) {
     if (!::WritePrivateProfileStringW(section.c_str(), key.c_str(), value.c_str(), file.c_str()))
@@ -41,6 +37,11 @@ DWORD WriteValue(const std::wstring& file, const std::wstring& section, const st
 }
 
 }  // namespace
+
+bool SameItem(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                  static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
 
 DWORD ReadValue(const std::wstring& file, const std::wstring& section, const std::wstring& key,
                 std::wstring& value) {

@@ -9,6 +9,10 @@
 
 namespace sys::IniFile {
 
+// Whether two items of a list are the same one: letter case aside, as adding and removing
+// compare them.
+bool SameItem(const std::wstring& a, const std::wstring& b);
+
 // The whole value, whatever its length; empty for an absent file, section or key.
 DWORD ReadValue(const std::wstring& file, const std::wstring& section, const std::wstring& key,
                 std::wstring& value);

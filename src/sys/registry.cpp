@@ -10,8 +10,9 @@ namespace sys::Registry {
 
 namespace {
 
-// The registry's limits on name lengths, in UTF-16 characters.
-constexpr DWORD kValueNameCapacity = 16383;
+// The registry's limits on name lengths, in UTF-16 characters, with the terminating NUL
+// that the enumeration writes: a value name may have 16,383 characters.
+constexpr DWORD kValueNameCapacity = 16384;
 constexpr DWORD kKeyNameCapacity = 256;  // 255 characters and the terminating NUL
 // Spare zero bytes after read data, so that stored text without a terminator still ends.
 constexpr DWORD kSpareBytes = 2;
@@ -82,6 +83,11 @@ DWORD WriteValue(HKEY key, const RegistryValueData& record) {
 }
 
 }  // namespace
+
+bool SameName(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                  static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
 
 DWORD DoesKeyExist(HKEY root, const std::wstring& keyPath, bool& exists, DWORD view) {
     if (!root) return ERROR_INVALID_DATA;

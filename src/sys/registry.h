@@ -28,6 +28,9 @@ struct RegistryValueData {
     }
 };
 
+// Whether two key or value names are the same to the registry, which ignores their case.
+bool SameName(const std::wstring& a, const std::wstring& b);
+
 // 0 whenever the root is valid; `exists` tells whether the key could be opened for reading.
 DWORD DoesKeyExist(HKEY root, const std::wstring& keyPath, bool& exists, DWORD view);
 // Creates the key and any missing parents, or opens an existing one.
