@@ -33,29 +33,13 @@ int BitnessOf(DWORD view) { return view == KEY_WOW64_64KEY ? 64 : 32; }
 
 bool IsAbsent(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
 
-// Paths are compared as Windows resolves them: made absolute, letter case ignored.
-std::wstring FullPath(const std::wstring& path) {
-    const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (size == 0) return path;
-    std::wstring full(size, L'\0');
-    const DWORD length = ::GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
-    if (length == 0 || length >= size) return path;
-    full.resize(length);
-    return full;
-}
-
-bool SameText(const std::wstring& a, const std::wstring& b) {
-    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                  static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
-bool SamePath(const std::wstring& a, const std::wstring& b) { return SameText(FullPath(a), FullPath(b)); }
+using fs::SamePath;
 
 bool IsInFolder(const std::wstring& path, const std::wstring& folder) {
-    const std::wstring full = FullPath(path);
-    std::wstring prefix = FullPath(folder);
+    const std::wstring full = fs::FullPath(path);
+    std::wstring prefix = fs::FullPath(folder);
     if (prefix.empty() || prefix.back() != L'\\') prefix += L'\\';
-    return full.size() > prefix.size() && SameText(full.substr(0, prefix.size()), prefix);
+    return full.size() > prefix.size() && SamePath(full.substr(0, prefix.size()), prefix);
 }
 
 std::wstring TypeName(DWORD type) {
@@ -100,16 +84,27 @@ public:
     }
 
     Report Run() {
-        ReadOutlook();
-        ReadFiles();
-        ReadComClass();
-        ReadAddinKey();
-        ReadUsers();
+        Read(L"Outlook", &Diagnosis::ReadOutlook);
+        Read(L"files", &Diagnosis::ReadFiles);
+        Read(L"COM class", &Diagnosis::ReadComClass);
+        Read(L"add-in key", &Diagnosis::ReadAddinKey);
+        Read(L"users", &Diagnosis::ReadUsers);
         Judge();
         return std::move(report_);
     }
 
 private:
+    // A part that cannot be read to its end (a file or value too large to hold) is a read
+    // failure, and what was read of it is not judged.
+    void Read(const wchar_t* part, void (Diagnosis::*read)()) {
+        try {
+            (this->*read)();
+        } catch (const std::exception&) {
+            ReadFailure(part, ERROR_NOT_ENOUGH_MEMORY);
+            incomplete_ = true;
+        }
+    }
+
     void Add(const char* code, const std::wstring& subject, const std::wstring& what,
              std::vector<std::wstring> fix, const std::wstring& reason) {
         report_.problems.push_back({code, subject, what, std::move(fix), reason});
@@ -149,7 +144,10 @@ private:
         FileFact file;
         file.name = name;
         file.path = fs::JoinPath(folder, name);
-        if (const DWORD r = fs::DoesFileExists(file.path, file.present)) ReadFailure(file.path, r);
+        if (const DWORD r = fs::DoesFileExists(file.path, file.present)) {
+            ReadFailure(file.path, r);
+            file.unreadable = true;
+        }
         if (file.present) sys::VersionInfo::GetFileVersionString(file.path, file.fileVersion);
         return file;
     }
@@ -209,8 +207,10 @@ private:
             view.expected = view.view == report_.requestBitness;
             sys::ComRegistration::ClassRegistration registration;
             if (const DWORD r = sys::ComRegistration::ReadClassRegistration(report_.addinClsid, ViewOf(view.view),
-                                                                            registration))
+                                                                            registration)) {
                 ReadFailure(L"COM class " + report_.addinClsid, r);
+                view.unreadable = true;
+            }
             view.registered = registration.registered;
             view.server = registration.inprocServer;
             view.threadingModel = registration.threadingModel;
@@ -249,7 +249,8 @@ private:
             view.expected = !expected.empty() && expected.front().registryView == key.registryView;
             std::vector<RegistryValueData> values;
             const DWORD r = reg::GetValue(key.root, key.subKey, values, key.registryView);
-            if (r != ERROR_SUCCESS && !IsAbsent(r)) ReadFailure(L"HKLM\\" + key.subKey, r);
+            view.unreadable = r != ERROR_SUCCESS && !IsAbsent(r);
+            if (view.unreadable) ReadFailure(L"HKLM\\" + key.subKey, r);
             view.present = r == ERROR_SUCCESS;
             for (const RegistryValueEntry& entry : key.regValueList) {
                 ValueFact fact;
@@ -257,7 +258,7 @@ private:
                 fact.type = TypeName(entry.ValueType);
                 fact.expected = ExpectedText(entry);
                 for (const RegistryValueData& value : values) {
-                    if (value.Name != entry.Name) continue;
+                    if (!reg::SameName(value.Name, entry.Name)) continue;
                     fact.present = true;
                     fact.actualType = TypeName(value.ValueType);
                     fact.actual = ValueText(value);
@@ -293,7 +294,9 @@ private:
                                                             item.fileNamed == file;
                                                  });
                         if (same == hive.disabledItems.end())
-                            hive.disabledItems.push_back({key, value.Name, file, {bitness}});
+                            hive.disabledItems.push_back(
+                                {key, value.Name, file, {bitness},
+                                 RecordNamesPath(text, fs::JoinPath(report_.agentFolder, file))});
                         else
                             same->views.push_back(bitness);
                     }
@@ -312,15 +315,22 @@ private:
             ReadDisabledItems(hive);
             for (const RegistryValueData& value :
                  HiveValues(name + L"\\" + kAddinKeyPath, kPerUserRecordsView)) {
-                if (value.Name != kLoadBehaviorValue) continue;
+                if (!reg::SameName(value.Name, kLoadBehaviorValue)) continue;
                 hive.loadBehaviorSet = true;
                 hive.loadBehaviorType = value.ValueType;
                 hive.loadBehaviorNumber = value.DwordValue;
                 hive.loadBehavior = ValueText(value);
                 hive.loadBehaviorOverrides = !MatchesExpectedValue(enabled, value);
             }
+            // Opening for writing writes nothing; it tells whether repair could set it back.
+            if (hive.loadBehaviorOverrides) {
+                sys::UniqueKey key;
+                hive.loadBehaviorWriteError = static_cast<DWORD>(
+                    ::RegOpenKeyExW(HKEY_USERS, (name + L"\\" + kAddinKeyPath).c_str(), 0,
+                                    KEY_SET_VALUE | kPerUserRecordsView, key.put()));
+            }
             for (const RegistryValueData& value : HiveValues(name + L"\\" + kLoadTimesKey, kPerUserRecordsView))
-                hive.loadTimeRecord = hive.loadTimeRecord || value.Name == kAddinProgId;
+                hive.loadTimeRecord = hive.loadTimeRecord || reg::SameName(value.Name, kAddinProgId);
             report_.users.push_back(std::move(hive));
         }
     }
@@ -335,6 +345,8 @@ private:
         if (ownFile == report_.deployedFiles.end() || ownClass == report_.classViews.end() ||
             ownKey == report_.addinKeys.end())
             return;
+        // What could not be read has its read failure; judging it as missing would name a fix.
+        if (ownFile->unreadable || ownClass->unreadable || ownKey->unreadable) return;
         const bool anyOwn = ownFile->present || ownClass->registered || ownKey->present;
         std::wstring other;
         for (const FileFact& file : report_.deployedFiles)
@@ -397,48 +409,46 @@ private:
     }
 
     void JudgeUsers() {
-        // The records repair stops at, and those an uninstall (on a fresh installer object, as
-        // the agent makes it) removes: the profile's own choice of file and view for each.
-        std::wstring repairFile;
-        std::wstring uninstallFile;
-        DWORD repairView = 0;
-        DWORD uninstallView = 0;
-        profile_.GetDisabledItemTarget(false, repairFile, repairView);
-        OutlookPluginInstallationManager uninstalling;
-        uninstalling.Initialize(report_.agentFolder, nullptr);
-        uninstalling.GetDisabledItemTarget(true, uninstallFile, uninstallView);
-
+        // The records repair stops at: those naming the file of the Outlook found, through its
+        // view. Those an uninstall removes: those naming the agent folder's own copy of either
+        // file, through that file's view.
         for (const UserHive& hive : report_.users) {
             for (const DisabledItem& item : hive.disabledItems) {
-                const auto seenIn = [&](DWORD view) {
-                    return std::find(item.views.begin(), item.views.end(), BitnessOf(view)) != item.views.end();
-                };
-                const bool stopsRepair = item.fileNamed == repairFile && seenIn(repairView);
-                const bool removable = item.fileNamed == uninstallFile && seenIn(uninstallView);
+                const int fileBitness = item.fileNamed == kAddinFile64 ? 64 : 32;
+                const bool seen = std::find(item.views.begin(), item.views.end(), fileBitness) != item.views.end();
+                const bool stopsRepair = item.fileNamed == report_.requestFile && seen;
+                const bool removable = item.agentCopy && seen;
                 std::wstring reason = stopsRepair ? L"repair does not undo it: it reports 3 and repairs nothing "
                                                     L"else while the record is there; "
                                                   : L"repair does not look for it; ";
                 reason += removable ? L"uninstall removes the record, install lays the add-in down again"
-                                    : L"uninstall removes only " + uninstallFile + L"'s records seen through the " +
-                                          std::to_wstring(BitnessOf(uninstallView)) +
-                                          L"-bit view (the add-in in the agent folder decides); the user enables "
-                                          L"the add-in again in Outlook (Disabled Items), or the value is deleted "
-                                          L"by hand";
+                                    : L"uninstall removes only records of the agent folder's own " + item.fileNamed +
+                                          L" seen through the " + std::to_wstring(fileBitness) +
+                                          L"-bit view; the user enables the add-in again in Outlook (Disabled "
+                                          L"Items), or the value is deleted by hand";
                 Add("disabled-by-outlook", L"HKU\\" + hive.name + L"\\" + item.key + L" : " + item.value,
                     L"Outlook disabled " + item.fileNamed + L" for this user",
                     removable ? std::vector<std::wstring>{kRequestUninstall, kRequestInstall}
                               : std::vector<std::wstring>{},
                     reason);
             }
-            if (hive.loadBehaviorOverrides)
-                Add("load-behavior", L"HKU\\" + hive.name + L"\\" + report_.addinKeyPath + L" : " + kLoadBehaviorValue,
-                    L"this user's LoadBehavior is " + hive.loadBehavior + L", not 3", {kRequestRepair},
+            if (!hive.loadBehaviorOverrides) continue;
+            const std::wstring subject =
+                L"HKU\\" + hive.name + L"\\" + report_.addinKeyPath + L" : " + kLoadBehaviorValue;
+            const std::wstring what = L"this user's LoadBehavior is " + hive.loadBehavior + L", not 3";
+            if (hive.loadBehaviorWriteError == ERROR_SUCCESS)
+                Add("load-behavior", subject, what, {kRequestRepair},
                     L"repair sets every loaded user's LoadBehavior back to 3");
+            else
+                Add("load-behavior", subject, what, {},
+                    L"repair cannot write this user's key (error " +
+                        std::to_wstring(hive.loadBehaviorWriteError) +
+                        L") and leaves it; the key's permissions have to be mended by hand");
         }
     }
 
     void Judge() {
-        if (detectionFailed_) {  // its read failure says why; without a bitness nothing else is judged
+        if (detectionFailed_ || incomplete_) {  // its read failure says why; without a bitness nothing else is judged
             report_.verdict = Verdict::kNeedsFixing;
             report_.exitCode = kExitNeedsFixing;
             return;
@@ -475,6 +485,7 @@ private:
 
     OutlookPluginInstallationManager profile_;
     bool detectionFailed_ = false;
+    bool incomplete_ = false;
     Report report_;
 };
 

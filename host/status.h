@@ -26,6 +26,7 @@ struct FileFact {
     // Deployed files only.
     bool expected = false;       // the file a request lays down for the Outlook found
     bool matchesSource = false;  // the same FileVersion as its source in Install
+    bool unreadable = false;     // its presence could not be told: a read failure says why
 };
 
 struct TempEntry {
@@ -40,6 +41,7 @@ struct ClassView {
     bool agentCopy = false;       // the server is the agent folder's add-in file of this bitness
     std::wstring threadingModel;
     bool expected = false;        // the view a request registers in
+    bool unreadable = false;
 };
 
 struct BrokerFact {
@@ -65,6 +67,7 @@ struct AddinKeyView {
     int view = 0;
     bool expected = false;        // the view a request writes
     bool present = false;
+    bool unreadable = false;
     std::vector<ValueFact> values;
 };
 
@@ -73,6 +76,7 @@ struct DisabledItem {
     std::wstring value;           // the record's value name
     std::wstring fileNamed;       // the add-in file its data names
     std::vector<int> views;       // registry views it was seen through
+    bool agentCopy = false;       // it names the agent folder's own copy of that file
 };
 
 struct UserHive {
@@ -83,6 +87,7 @@ struct UserHive {
     DWORD loadBehaviorNumber = 0;     // when a REG_DWORD
     std::wstring loadBehavior;        // as text
     bool loadBehaviorOverrides = false;
+    DWORD loadBehaviorWriteError = 0; // when it overrides: why repair could not write it, or 0
     bool loadTimeRecord = false;      // Outlook's record of the add-in's load time
 };
 

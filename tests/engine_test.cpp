@@ -80,7 +80,7 @@ const Case kCases[] = {
          e.p.iniEntry.iniFilePaths = {e.Ini(L"a.ini"), e.Ini(L"b.ini")};
          e.Run("repair state");
      }},
-    // An item in other letter case counts as there when adding, as missing when verifying.
+    // An item in other letter case is the add-in's, to adding and to verifying alike.
     {"ini-other-case", [](Engine& e) {
          WriteFileBytes(e.Ini(L"a.ini"), "[Extensions]\r\nAddinManagers=x,TOLVANE\r\n");
          e.Run("install repair state");

@@ -1,12 +1,15 @@
 // Requests through the exported DLL on a simulated machine, one row a case: the machine
 // and the fault it is given, the requests ("(install)" runs first, unlogged), their
 // transcript (transcripts/*.txt, result codes included) and the machine's state once the
-// fault is gone. Every case ends the same way: then an Uninstall leaves nothing.
+// fault is gone. Every case ends the same way: then an Uninstall leaves nothing. The rows
+// whose outcome hangs on comparing two paths run with the agent folder in every spelling a
+// host may give it.
 #include "listing.h"
 #include "machine.h"
 #include "outlook/outlook_plugin_installation_manager.h"
 #include "status.h"
 
+#include <algorithm>
 #include <regex>
 
 namespace {
@@ -71,20 +74,15 @@ const Check kKept = [](const Machine& m) { return Fails(!Exists(m.Dll()), "the f
 
 const Check kSetAside = [](const Machine& m) {
     const auto entries = FolderEntries(m.Temp());
-    return Fails(entries.size() != 1 || m.PendingDeletions() != std::vector<std::wstring>{m.Temp() + L"\\" + entries[0]},
+    const auto pending = m.PendingDeletions();
+    return Fails(entries.size() != 1 || pending.size() != 1 || !SamePlace(pending[0], m.Temp() + L"\\" + entries[0]),
                  "no file set aside for deletion at restart");
 };
 
 const Case kCases[] = {
-    // Whole runs on the two machines the add-in serves, and on one without Outlook.
-    {"e2e-x64", kOutlook64, L"install repair uninstall", nullptr, kNothing},
     {"e2e-x86", kOutlook32, L"install repair uninstall", nullptr, kNothing},
     {"e2e-no-outlook", kNoOutlook, L"install repair uninstall", nullptr, kNothing},
 
-    // Repair of what Outlook or a user broke.
-    {"repair-disabled", kOutlook64, L"(install) repair uninstall",
-     [](Machine& m) { return Record(m, L"1", 0, DisabledRecord(m.Dll())); },
-     And(kNothing, [](const Machine& m) { return Fails(HasRecord(m, L"1", 0), "the record is still there"); })},
     {"repair-deleted", kOutlook64, L"(install) repair repair", [](Machine& m) { return Delete(m.Dll()); }, kWorking},
     {"repair-unregistered", kOutlook64, L"(install) repair",
      [](Machine&) { return DeleteTree(HKEY_LOCAL_MACHINE, kAddinClassKey, KEY_WOW64_64KEY), Undo(); }, kWorking},
@@ -96,9 +94,18 @@ const Case kCases[] = {
          return SetValue(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"LoadBehavior", REG_SZ, Bytes(L"3"), KEY_WOW64_64KEY), Undo();
      },
      kWorking},
-    {"repair-outdated-in-use", kOutlook64, L"(install) repair",
-     [](Machine& m) { return Replace(m.Source(m.outlook.dll), L"v2\\tolvane64.dll"), KeepLoaded(m.Dll()); },
-     And(kWorking, kSetAside)},
+    // Another program may store a value's name in any case: it is the same value to Windows.
+    {"repair-name-in-other-case", kOutlook64, L"(install) repair",
+     [](Machine&) {
+         DeleteTree(HKEY_LOCAL_MACHINE, kAddinKeyPath, KEY_WOW64_64KEY);
+         SetValue(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"fileName", REG_SZ, Bytes(L"tolvane64.dll"), KEY_WOW64_64KEY);
+         SetValue(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"FRIENDLYNAME", REG_SZ, Bytes(L"Outlook2K3 Addin"), KEY_WOW64_64KEY);
+         SetValue(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"description", REG_SZ, Bytes(L"ATLCOM Outlook Addin"), KEY_WOW64_64KEY);
+         SetDword(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"commandLineSafe", 0, KEY_WOW64_64KEY);
+         SetDword(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"loadBehavior", 3, KEY_WOW64_64KEY);
+         return Undo();
+     },
+     kWorking},
     {"repair-user-records", kOutlook64, L"(install) repair",
      [](Machine& m) {
          SetValue(HKEY_USERS, m.Hive(1) + kLoadTimes, kAddinProgId, REG_BINARY, "time");
@@ -137,8 +144,6 @@ const Case kCases[] = {
      kNothing},
     {"install-root-unreadable", kOutlook64, L"install",
      [](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kInstallRoot15, KEY_WOW64_64KEY); }, kNothing},
-    {"install-in-use", kOutlook64, L"install",
-     [](Machine& m) { return Replace(m.Dll(), L"v2\\tolvane64.dll"), KeepLoaded(m.Dll()); }, And(kWorking, kSetAside)},
     {"install-in-use-no-temp", kOutlook64, L"install",
      [](Machine& m) { return Replace(m.Dll(), L"v2\\tolvane64.dll"), NoTemp(m, KeepLoaded(m.Dll())); },
      kKept},
@@ -206,25 +211,6 @@ const Case kCases[] = {
     {"uninstall-class-unreadable", kOutlook64, L"(install) uninstall",
      [](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kAddinClassKey, KEY_WOW64_64KEY); }, kKept},
     {"uninstall-held-open", kOutlook64, L"(install) uninstall", [](Machine& m) { return HoldOpen(m.Dll()); }, kKept},
-    {"uninstall-in-use", kOutlook64, L"(install) uninstall", [](Machine& m) { return KeepLoaded(m.Dll()); },
-     And(kNothing, kSetAside)},
-    {"uninstall-deleted", kOutlook64, L"(install) uninstall", [](Machine& m) { return Delete(m.Dll()); }, kNothing},
-    // A class that names another file is someone else's: it stays until its owner removes it.
-    {"uninstall-class-elsewhere", kOutlook64, L"(install) uninstall",
-     [](Machine& m) {
-         const std::wstring server = kAddinClassKey + L"\\InprocServer32";
-         SetValue(HKEY_LOCAL_MACHINE, server, L"", REG_SZ, Bytes(L"C:\\Other\\tolvane64.dll"), KEY_WOW64_64KEY);
-         return Delete(m.Dll()), [server] {
-             std::string bytes;
-             EXPECT_TRUE(ReadValue(HKEY_LOCAL_MACHINE, server, L"", KEY_WOW64_64KEY, bytes)) << "another's class removed";
-             DeleteTree(HKEY_LOCAL_MACHINE, kAddinClassKey, KEY_WOW64_64KEY);
-         };
-     },
-     kNothing},
-    // A record of the 64-bit add-in where nothing is deployed is not the uninstall's business.
-    {"uninstall-nothing-deployed", kOutlook64, L"uninstall",
-     [](Machine& m) { return Record(m, L"1", 0, DisabledRecord(m.Dll())); },
-     [](const Machine& m) { return Fails(!HasRecord(m, L"1", 0), "the record is gone"); }},
     {"uninstall-folder-in-place", kOutlook64, L"(install) uninstall",
      [](Machine& m) { return Folder(m.Agent(L"tolvane.dll")); }, kNothing},
     {"uninstall-x86-record-read-only", kOutlook32, L"(install) uninstall",
@@ -233,13 +219,10 @@ const Case kCases[] = {
          return DenyAccess(HKEY_USERS, m.Hive(1) + kDisabledItems15, KEY_WOW64_32KEY, KEY_READ);
      },
      kNothing},
-    {"uninstall-x86-broker-unregistered", kOutlook32, L"(install) uninstall",
-     [](Machine&) { return BreakBroker(BrokerFault::kUnregistered); }, kKept},
 
     // What a host, a user or another program may hand over.
     {"hostile-missing-folder", kOutlook64, L"install", [](Machine& m) { return Delete(m.folder); },
      [](const Machine& m) { return Fails(Exists(m.folder), "the folder was created"); }},
-    {"hostile-backslash", kOutlook64, L"install repair uninstall", nullptr, kNothing, L"C:\\Agent\\Outlook\\"},
     {"hostile-names", kOutlook64, L"install repair uninstall", nullptr, kNothing,
      L"C:\\Agent \u0410\u0433\u0435\u043d\u0442 \u4ee3\u7406 \U0001F4E6\\Outlook"},
     {"hostile-long-folder", kOutlook32, L"install repair uninstall", nullptr, kNothing,
@@ -247,6 +230,9 @@ const Case kCases[] = {
     {"hostile-path-binary", kOutlook64, L"install",
      [](Machine&) { return SetValue(HKEY_LOCAL_MACHINE, kInstallRoot15, L"Path", REG_BINARY, "OFFICE15", KEY_WOW64_64KEY), Undo(); },
      kNothing},
+    // The longest value name the registry takes, 16,383 characters, in a user's records.
+    {"hostile-longest-value-name", kOutlook64, L"(install) repair",
+     [](Machine& m) { return Record(m, std::wstring(16383, L'n'), 0, DisabledRecord(L"C:\\other.dll")); }, kWorking},
     {"hostile-records-of-a-megabyte", kOutlook64, L"(install) repair",
      [](Machine& m) { return Record(m, L"other", 0, kMegabyte + DisabledRecord(L"C:\\other.dll")); }, kWorking},
     {"hostile-x86-record-of-a-megabyte", kOutlook32, L"(install) uninstall",
@@ -266,11 +252,85 @@ const Case kCases[] = {
     {"repeat-after-uninstall", kOutlook64, L"(install) uninstall install uninstall repair", nullptr, kWorking},
 };
 
-class Scenario : public ::testing::TestWithParam<Case> {};
+// The rows whose outcome hangs on comparing two paths: a registered server or a record's file
+// with the agent folder's copy, a set-aside file with the deletions pending, the diagnosis.
+const Case kPathCases[] = {
+    // Whole runs on the two machines the add-in serves, and on one without Outlook.
+    {"e2e-x64", kOutlook64, L"install repair uninstall", nullptr, kNothing},
+    // Repair of what Outlook or a user broke.
+    {"repair-disabled", kOutlook64, L"(install) repair uninstall",
+     [](Machine& m) { return Record(m, L"1", 0, DisabledRecord(m.Dll())); },
+     And(kNothing, [](const Machine& m) { return Fails(HasRecord(m, L"1", 0), "the record is still there"); })},
+    {"repair-outdated-in-use", kOutlook64, L"(install) repair",
+     [](Machine& m) { return Replace(m.Source(m.outlook.dll), L"v2\\tolvane64.dll"), KeepLoaded(m.Dll()); },
+     And(kWorking, kSetAside)},
+    {"install-in-use", kOutlook64, L"install",
+     [](Machine& m) { return Replace(m.Dll(), L"v2\\tolvane64.dll"), KeepLoaded(m.Dll()); }, And(kWorking, kSetAside)},
+    {"uninstall-in-use", kOutlook64, L"(install) uninstall", [](Machine& m) { return KeepLoaded(m.Dll()); },
+     And(kNothing, kSetAside)},
+    {"uninstall-deleted", kOutlook64, L"(install) uninstall", [](Machine& m) { return Delete(m.Dll()); }, kNothing},
+    // A class that names another file is someone else's: it stays until its owner removes it.
+    {"uninstall-class-elsewhere", kOutlook64, L"(install) uninstall",
+     [](Machine& m) {
+         const std::wstring server = kAddinClassKey + L"\\InprocServer32";
+         SetValue(HKEY_LOCAL_MACHINE, server, L"", REG_SZ, Bytes(L"C:\\Other\\tolvane64.dll"), KEY_WOW64_64KEY);
+         return Delete(m.Dll()), [server] {
+             std::string bytes;
+             EXPECT_TRUE(ReadValue(HKEY_LOCAL_MACHINE, server, L"", KEY_WOW64_64KEY, bytes)) << "another's class removed";
+             DeleteTree(HKEY_LOCAL_MACHINE, kAddinClassKey, KEY_WOW64_64KEY);
+         };
+     },
+     kNothing},
+    {"uninstall-x86-broker-unregistered", kOutlook32, L"(install) uninstall",
+     [](Machine&) { return BreakBroker(BrokerFault::kUnregistered); }, kKept},
+    // A copy cut short in its headers over a registered DLL cannot be loaded to unregister itself.
+    {"uninstall-cut-short", kOutlook64, L"(install) uninstall",
+     [](Machine& m) {
+         const std::string source = ReadFileBytes(m.Source(m.outlook.dll));
+         return WriteFileBytes(m.Dll(), source.substr(0, 64) + std::string(source.size() - 64, '\0')), Undo();
+     },
+     kNothing},
+    // Records of the agent folder's copy go, whatever is deployed; another's stay.
+    {"uninstall-records", kOutlook64, L"uninstall",
+     [](Machine& m) {
+         Record(m, L"ours", KEY_WOW64_64KEY, DisabledRecord(m.Dll()));
+         return Record(m, L"other", KEY_WOW64_64KEY, DisabledRecord(L"C:\\Other\\tolvane64.dll"));
+     },
+     [](const Machine& m) {
+         return Fails(HasRecord(m, L"ours", KEY_WOW64_64KEY), "the agent folder's record is still there") +
+                Fails(!HasRecord(m, L"other", KEY_WOW64_64KEY), "another's record is gone");
+     }},
+};
+
+// The agent folder as a host may spell it; Windows resolves every spelling to one folder.
+struct Spelling {
+    const char* name;
+    std::wstring (*spell)(const std::wstring& folder);
+};
+void PrintTo(const Spelling& s, std::ostream* out) { *out << s.name; }
+const Spelling kAsGiven{"as-given", [](const std::wstring& f) { return f; }};
+const Spelling kSpellings[] = {
+    kAsGiven,
+    {"trailing-backslash", [](const std::wstring& f) { return f + L"\\"; }},
+    {"lower-case", [](const std::wstring& f) {
+         std::wstring lower = f;
+         for (wchar_t& c : lower) c = towlower(c);
+         return lower;
+     }},
+    {"forward-slashes", [](const std::wstring& f) {
+         std::wstring slashed = f;
+         std::replace(slashed.begin(), slashed.end(), L'\\', L'/');
+         return slashed;
+     }},
+    {"long-path-prefix", [](const std::wstring& f) { return L"\\\\?\\" + f; }},
+    {"dot-inside", [](const std::wstring& f) { return f.substr(0, f.rfind(L'\\')) + L"\\." + f.substr(f.rfind(L'\\')); }},
+};
+
+class Scenario : public ::testing::TestWithParam<std::tuple<Case, Spelling>> {};
 
 TEST_P(Scenario, LogsItsTranscriptAndLeavesTheMachineAsExpected) {
-    const Case& c = GetParam();
-    Machine m(c.outlook, c.folder);
+    const auto& [c, spelling] = GetParam();
+    Machine m(c.outlook, spelling.spell(c.folder));
     std::wistringstream requests(c.requests);
     std::wstring request;
     if (requests >> request && request == L"(install)") {
@@ -289,8 +349,15 @@ TEST_P(Scenario, LogsItsTranscriptAndLeavesTheMachineAsExpected) {
     EXPECT_EQ(m.NothingLeft(), "") << "once the fault is gone";
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Scenario, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return CaseName(info.param.name); });
+std::string RowName(const ::testing::TestParamInfo<Scenario::ParamType>& info) {
+    const auto& [c, spelling] = info.param;
+    return CaseName(spelling.name == kAsGiven.name ? c.name : std::string(c.name) + "-" + spelling.name);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Scenario, ::testing::Combine(::testing::ValuesIn(kCases), ::testing::Values(kAsGiven)),
+                         RowName);
+INSTANTIATE_TEST_SUITE_P(PathCases, Scenario,
+                         ::testing::Combine(::testing::ValuesIn(kPathCases), ::testing::ValuesIn(kSpellings)), RowName);
 
 // Where each request writes: every difference of the prefix's files and registry lies in
 // the add-in's places, in both registry views as stored. The diagnosis of `installer-host

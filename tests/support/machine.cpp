@@ -98,6 +98,21 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
     EXPECT_TRUE(file.write(bytes.data(), bytes.size())) << "writing a test file failed";
 }
 
+// Full, without a long-path prefix or a trailing backslash.
+static std::wstring Full(const std::wstring& path) {
+    wchar_t full[32768];
+    const DWORD length = GetFullPathNameW(path.c_str(), 32768, full, nullptr);
+    std::wstring result(full, length < 32768 ? length : 0);
+    if (result.rfind(L"\\\\?\\", 0) == 0) result.erase(0, 4);
+    if (result.size() > 3 && result.back() == L'\\') result.pop_back();
+    return result;
+}
+
+bool SamePlace(const std::wstring& a, const std::wstring& b) {
+    const std::wstring fullA = Full(a), fullB = Full(b);
+    return CompareStringOrdinal(fullA.c_str(), -1, fullB.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
 bool Exists(const std::wstring& path) { return GetFileAttributesW(LongForm(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
@@ -306,15 +321,15 @@ Undo BreakBroker(BrokerFault fault) {
 }
 
 Machine::Machine(Outlook which, std::wstring agentFolder)
-    : outlook(which), folder(std::move(agentFolder)), pendingBefore_(PendingList()) {
+    : outlook(which), folder(std::move(agentFolder)), home(Full(folder)), pendingBefore_(PendingList()) {
     static const DWORD brokerRegistered = RegisterBroker();
     EXPECT_EQ(brokerRegistered, 0u);
     if (outlook.version)
         SetValue(HKEY_LOCAL_MACHINE, std::wstring(kOfficeKey) + L"\\" + outlook.version + L"\\Outlook\\InstallRoot",
                  L"Path", REG_SZ, Bytes(std::wstring(L"C:\\Program Files\\Microsoft Office\\") + outlook.folder + L"\\"),
                  outlook.view);
-    RemoveTree(folder);
-    CreateFolders(folder + L"\\Install");
+    RemoveTree(home);
+    CreateFolders(home + L"\\Install");
     CreateFolders(Temp());
     for (const wchar_t* dll : {kAddinFile32, kAddinFile64})
         EXPECT_TRUE(CopyFileW(Fixture(std::wstring(L"v1\\") + dll).c_str(), LongForm(Source(dll)).c_str(), FALSE));
@@ -326,7 +341,7 @@ Machine::~Machine() {
         DeleteTree(HKEY_LOCAL_MACHINE, kAddinClassKey, view);
     }
     for (const std::wstring& hive : hives_) RegDeleteTreeW(HKEY_USERS, hive.c_str());
-    RemoveTree(folder);
+    RemoveTree(home);
     if (pendingBefore_.empty()) RegDeleteValueW(OpenKey(HKEY_LOCAL_MACHINE, kSessionManagerKey, KEY_SET_VALUE).get(), kPendingValue);
     else SetValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingValue, REG_MULTI_SZ, pendingBefore_);
 }
@@ -357,7 +372,8 @@ std::string Machine::NothingLeft() const {
         if (Exists(Agent(dll))) wrong += std::string(dll, dll + wcslen(dll)) + " is in the agent folder; ";
     const std::vector<std::wstring> pending = PendingDeletions();
     for (const std::wstring& name : FolderEntries(Temp()))
-        if (std::find(pending.begin(), pending.end(), Temp() + L"\\" + name) == pending.end())
+        if (std::none_of(pending.begin(), pending.end(),
+                         [&](const std::wstring& path) { return SamePlace(path, Temp() + L"\\" + name); }))
             wrong += "temp holds a file not waiting for deletion; ";
     for (const DWORD view : kBothViews) {
         const std::string in = view == KEY_WOW64_32KEY ? " in the 32-bit view; " : " in the 64-bit view; ";

@@ -40,6 +40,9 @@ void CreateFolders(const std::wstring& path);       // with the missing ones abo
 void RemoveTree(const std::wstring& path);          // files and folders, through Win32
 std::vector<std::wstring> FolderEntries(const std::wstring& folder);  // sorted
 bool Exists(const std::wstring& path);
+// Whether both paths name one place, as Windows compares them: made full, without a
+// long-path prefix, letter case aside.
+bool SamePlace(const std::wstring& a, const std::wstring& b);
 
 // Registry set-up through Win32 alone. Keys are created with their parents.
 void SetValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD type,
@@ -98,16 +101,18 @@ Undo BreakBroker(BrokerFault fault);
 
 class Machine {
 public:
+    // `folder` is the agent folder as the host spells it; the machine's own paths are its
+    // full form.
     explicit Machine(Outlook outlook = kOutlook64, std::wstring folder = kAgentFolder);
     ~Machine();
     Machine(const Machine&) = delete;
     Machine& operator=(const Machine&) = delete;
 
     unsigned int Run(const std::wstring& request) { return RunRequest(folder, request, log); }
-    std::wstring Agent(const std::wstring& name) const { return folder + L"\\" + name; }
+    std::wstring Agent(const std::wstring& name) const { return home + L"\\" + name; }
     std::wstring Dll() const { return Agent(outlook.dll); }  // the add-in file for this Outlook
-    std::wstring Source(const std::wstring& name) const { return folder + L"\\Install\\" + name; }
-    std::wstring Temp() const { return folder + L"\\temp"; }
+    std::wstring Source(const std::wstring& name) const { return home + L"\\Install\\" + name; }
+    std::wstring Temp() const { return home + L"\\temp"; }
     // Test user hive n under HKEY_USERS (named to sort after the prefix's own), created
     // with separate 32- and 64-bit views and removed with the machine.
     std::wstring Hive(int n) const;
@@ -122,7 +127,8 @@ public:
     std::string Working() const;
 
     Outlook outlook;
-    std::wstring folder;
+    std::wstring folder;  // as given to the library
+    std::wstring home;    // the same folder, full
     Transcript log;
 
 private:
