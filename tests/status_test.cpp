@@ -1,6 +1,9 @@
 // `installer-host status`: one simulated machine per reason the add-in does not load, each
 // installed through the exported DLL and then broken by hand; the diagnosis must name the
-// cause, the request that fixes it and the exit code, in the report and in its JSON.
+// cause, the request that fixes it and the exit code, in the report and in its JSON. And it
+// keeps its promise: once the requests it names have run, it finds nothing that a request
+// would fix; a machine it calls healthy gets 6 from Repair, which changes nothing.
+#include "listing.h"
 #include "machine.h"
 #include "outlook/outlook_plugin_installation_manager.h"
 #include "status.h"
@@ -44,9 +47,26 @@ const Row kRows[] = {
      1, "disabled-by-outlook", {"uninstall", "install"}, std::string(kOwnHive) + "/disabledItems/0/views", {64}},
     {"DisabledByOutlook32", kOutlook32, true, [](Machine& m) { return Disable(m, L"tolvane.dll", KEY_WOW64_32KEY); },
      1, "disabled-by-outlook", {"uninstall", "install"}, std::string(kOwnHive) + "/disabledItems/0/views", {32}},
+    // Another add-in file of that name, elsewhere: no request of ours removes its record.
+    {"DisabledElsewhere", kOutlook64, true,
+     [](Machine& m) {
+         SetValue(HKEY_USERS, m.Hive(1) + kDisabledItems15, L"2F1A", REG_BINARY, DisabledRecord(L"C:\\Other\\tolvane64.dll"));
+         return Undo();
+     },
+     1, "disabled-by-outlook", {}, std::string(kOwnHive) + "/disabledItems/0/agentCopy", false},
     {"PerUserLoadBehavior", kOutlook64, true,
      [](Machine& m) { return SetDword(HKEY_USERS, m.Hive(1) + L"\\" + kAddinKeyPath, L"LoadBehavior", 2), Undo(); },
      1, "load-behavior", {"repair"}, std::string(kOwnHive) + "/loadBehavior", 2},
+    // Outlook honours a value whatever the case of its name.
+    {"PerUserLoadBehaviorInOtherCase", kOutlook64, true,
+     [](Machine& m) { return SetDword(HKEY_USERS, m.Hive(1) + L"\\" + kAddinKeyPath, L"loadbehavior", 0), Undo(); },
+     1, "load-behavior", {"repair"}, std::string(kOwnHive) + "/loadBehavior", 0},
+    {"PerUserLoadBehaviorReadOnly", kOutlook64, true,
+     [](Machine& m) {
+         SetDword(HKEY_USERS, m.Hive(1) + L"\\" + kAddinKeyPath, L"LoadBehavior", 0);
+         return DenyAccess(HKEY_USERS, m.Hive(1) + L"\\" + kAddinKeyPath, 0, KEY_READ);
+     },
+     1, "load-behavior", {}, std::string(kOwnHive) + "/loadBehavior", 0},
     {"WrongBitness", kOutlook32, true,
      [](Machine&) {  // Outlook reinstalled as 64-bit
          SetValue(HKEY_LOCAL_MACHINE, kInstallRoot15, L"Path", REG_SZ,
@@ -63,6 +83,9 @@ const Row kRows[] = {
     {"ComClassMissing", kOutlook64, true,
      [](Machine&) { return DeleteTree(HKEY_LOCAL_MACHINE, kAddinClassKey, KEY_WOW64_64KEY), Undo(); },
      1, "class-missing", {"repair"}, "/comClass/views/1/registered", false},
+    {"ComClassUnreadable", kOutlook64, true,
+     [](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kAddinClassKey, KEY_WOW64_64KEY); },
+     1, "read-failure", {}, "/problems/0/what", "could not be read: error 5"},
     {"ComClassPointsElsewhere", kOutlook64, true,
      [](Machine&) {
          SetValue(HKEY_LOCAL_MACHINE, kAddinClassKey + L"\\InprocServer32", L"", REG_SZ,
@@ -73,6 +96,18 @@ const Row kRows[] = {
     {"AddinKeyValueChanged", kOutlook64, true,
      [](Machine&) { return SetDword(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"LoadBehavior", 0, KEY_WOW64_64KEY), Undo(); },
      1, "key-value", {"repair"}, "/addinKey/views/1/values/4/actual", "0"},
+    {"AddinKeyMissing", kOutlook64, true,
+     [](Machine&) { return DeleteTree(HKEY_LOCAL_MACHINE, kAddinKeyPath, KEY_WOW64_64KEY), Undo(); },
+     1, "key-missing", {"repair"}, "/addinKey/views/1/present", false},
+    // A value's name in another case is the same value to Windows, and to the diagnosis.
+    {"AddinKeyNameInOtherCase", kOutlook64, true,
+     [](Machine&) {
+         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"LoadBehavior");
+         return SetDword(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"loadBEHAVIOR", 3, KEY_WOW64_64KEY), Undo();
+     },
+     0, nullptr, {}, "/addinKey/views/1/values/4/matches", true},
+    {"SourceMissing", kOutlook64, true, [](Machine& m) { return DeleteFileW(m.Source(L"tolvane.dll").c_str()), Undo(); },
+     1, "source-missing", {}, "/files/source/0/present", false},
     {"DeployedFileDeletedAtRestart", kOutlook64, true,
      [](Machine& m) { return MoveFileExW(m.Agent(L"tolvane64.dll").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT), Undo(); },
      1, "pending-deletion", {}, "/files/pendingDeletions/0", "C:\\Agent\\Outlook\\tolvane64.dll"},
@@ -91,7 +126,6 @@ TEST_P(StatusFinds, TheCauseItsFixAndTheExitCode) {
     }
     const Undo undo = row.breakMachine(machine);
     const status::Report report = status::Diagnose(machine.folder);
-    if (undo) undo();
     const ordered_json json = status::ReportJson(report);
     EXPECT_EQ(report.exitCode, row.exitCode);
     EXPECT_EQ(json["exitCode"], row.exitCode);
@@ -100,6 +134,12 @@ TEST_P(StatusFinds, TheCauseItsFixAndTheExitCode) {
     for (const ordered_json& problem : json["problems"]) codes.push_back(problem["code"]);
     EXPECT_EQ(codes, row.problem ? std::vector<std::string>{row.problem} : std::vector<std::string>{})
         << json["problems"].dump(2);
+    if (codes.empty() && row.exitCode == status::kExitHealthy) {
+        const Listing before = ListPrefix();
+        EXPECT_EQ(machine.Run(L"repair"), 6u);
+        EXPECT_EQ(Unexplained(before, ListPrefix(), [](const std::wstring&) { return false; }), L"")
+            << "a repair of a healthy machine changed it";
+    }
     if (codes.size() != 1) return;
     EXPECT_EQ(json["problems"][0]["fix"], ordered_json(row.fix));
     EXPECT_EQ(json.at(ordered_json::json_pointer(row.factPointer)), row.fact) << json.dump(2);
@@ -107,6 +147,11 @@ TEST_P(StatusFinds, TheCauseItsFixAndTheExitCode) {
     const std::wstring advice = row.fix.empty() ? L"no request fixes this: " : L"fix: " + std::wstring(
                                                                                    row.fix[0].begin(), row.fix[0].end());
     EXPECT_NE(text.find(advice), std::wstring::npos);
+
+    for (const std::string& request : row.fix) machine.Run(std::wstring(request.begin(), request.end()));
+    for (const status::Problem& left : status::Diagnose(machine.folder).problems)
+        EXPECT_TRUE(left.fix.empty()) << "after its fix, " << left.code << " still names a fix";
+    if (undo) undo();
 }
 
 INSTANTIATE_TEST_SUITE_P(Machines, StatusFinds, ::testing::ValuesIn(kRows),
