@@ -97,7 +97,11 @@ TEST(Win32, AFileInUseIsSetAsideBesideItselfWhenTempIsOnAnotherVolume) {
     Machine m;
     CopyFileW(Fixture(L"v1\\tolvane64.dll").c_str(), m.Agent(L"tolvane64.dll").c_str(), FALSE);
     const Undo loaded = KeepLoaded(m.Agent(L"tolvane64.dll"));
-    EXPECT_EQ(sys::FileSystem::DeleteFile(L"tolvane64.dll", m.folder, L"Z:\\dev\\shm"), 0u);
+    // A folder on the other volume: the volume's own mount point is a link, which takes nothing.
+    const std::wstring otherVolume = L"Z:\\dev\\shm\\agent-temp";
+    CreateDirectoryW(otherVolume.c_str(), nullptr);
+    EXPECT_EQ(sys::FileSystem::DeleteFile(L"tolvane64.dll", m.folder, otherVolume), 0u);
+    RemoveDirectoryW(otherVolume.c_str());
     const std::vector<std::wstring> pending = m.PendingDeletions();
     ASSERT_EQ(pending.size(), 1u);
     EXPECT_EQ(pending[0].rfind(m.Agent(L"tolvane64.dll_"), 0), 0u);

@@ -1,6 +1,7 @@
 #include "engine/plugin_installation_manager.h"
 
 #include "sys/com_registration.h"
+#include "sys/file_security.h"
 #include "sys/file_system.h"
 
 namespace {
@@ -37,6 +38,12 @@ DWORD PluginInstallationManager::RegisterCOMServer() {
 
     const std::wstring path = ServerPath(installDir, fileName);
     Log(kLogTrace) << L"Register COM DLL " << path;
+    std::wstring why;
+    if (const DWORD refused = CheckSafeToLoad(path, why)) {
+        Log(kLogError) << L"RegisterCOMServer: " << why << L", so " << path << L" is not loaded" << kErrorSuffix
+                       << refused;
+        return refused;
+    }
     const DWORD result = is64Bit ? sys::ComRegistration::RegisterComDll(path)
                                  : sys::ComRegistration::RegisterComDllByBroker(path);
     if (result != ERROR_SUCCESS) {
@@ -62,6 +69,14 @@ DWORD PluginInstallationManager::UnRegisterCOMServer() {
         Log(kLogTrace) << L"UnRegister COM DLL " << path;
         bool exists = false;
         const bool absent = sys::FileSystem::DoesFileExists(path, exists) == ERROR_SUCCESS && !exists;
+        std::wstring why;
+        if (const DWORD refused = absent ? ERROR_SUCCESS : CheckSafeToLoad(path, why)) {
+            // Not loaded, and what it registered goes as a missing DLL's does.
+            Log(kLogInfo) << L"UnRegisterCOMServer: " << why << L", so " << path << L" is not loaded"
+                          << kErrorSuffix << refused;
+            if (const DWORD removed = RemoveClassOf(clsid, view, path, refused)) failure = removed;
+            continue;
+        }
         DWORD code = absent   ? kDllMissing
                      : is64Bit ? sys::ComRegistration::UnregisterComDll(path)
                                : sys::ComRegistration::UnregisterComDllByBroker(path);
@@ -115,6 +130,16 @@ DWORD PluginInstallationManager::VerifyCOMRegistration(bool& registered) {
         return r;
     }
     const bool is64Bit = Is64BitApplication();
+    // In process, COM loads the class's DLL to answer.
+    std::wstring fileName;
+    std::wstring why;
+    if (is64Bit && GetFileNameForCOMRegistration(fileName) == ERROR_SUCCESS) {
+        if (const DWORD refused = CheckSafeToLoad(ServerPath(installDir, fileName), why)) {
+            Log(kLogError) << L"VerifyCOMRegistration: " << why << L", so " << ServerPath(installDir, fileName)
+                           << L" is not loaded" << kErrorSuffix << refused;
+            return refused;
+        }
+    }
     const DWORD result = clsid.empty()
                              ? ERROR_BAD_ARGUMENTS
                              : sys::ComRegistration::VerifyRegistration(clsid, registered, is64Bit);
@@ -123,5 +148,26 @@ DWORD PluginInstallationManager::VerifyCOMRegistration(bool& registered) {
         return result;
     }
     if (!registered) Log(kLogTrace) << L"VerifyCOMRegistration: COM registration tampered, need repair";
+    return ERROR_SUCCESS;
+}
+
+DWORD PluginInstallationManager::CheckSafeToLoad(const std::wstring& dllPath, std::wstring& why) {
+    if (sys::FileSystem::IsLink(dllPath)) {
+        why = dllPath + L" is a link";
+        return sys::FileSystem::kLinkRefused;
+    }
+    bool exists = false;
+    sys::FileSystem::DoesFileExists(dllPath, exists);
+    for (const std::wstring& place : exists ? std::vector<std::wstring>{installDir, dllPath}
+                                            : std::vector<std::wstring>{installDir}) {
+        sys::FileSecurity::Writer writer;
+        if (const DWORD r = sys::FileSecurity::FindUntrustedWriter(place, writer)) {
+            why = L"who may write " + place + L" could not be read";
+            return r;
+        }
+        if (writer.account.empty()) continue;
+        why = writer.account + L" may change " + place + L" (" + writer.rights + L")";
+        return ERROR_ACCESS_DENIED;
+    }
     return ERROR_SUCCESS;
 }

@@ -1,6 +1,7 @@
 #include "engine/plugin_installation_manager.h"
 
 #include "state/installer_config_file.h"
+#include "sys/file_security.h"
 #include "sys/file_system.h"
 
 #include <algorithm>
@@ -66,6 +67,9 @@ DWORD PluginInstallationManager::CopyFiles(const ApplicationPathList& applicatio
 
             // A folder and a file are logged alike under the name of the operation used.
             const bool isFolder = IsFolder(attributes);
+            if (!isFolder) {
+                if (DWORD r = ReplaceUntrustedFile(name, destination)) return r;
+            }
             const wchar_t* operation = isFolder ? L"CopyDirectory" : L"CopyFile";
             Log(kLogTrace) << operation << L" Start";
             DWORD r = isFolder ? fs::CopyDirectory(name, installSourceDir, destination, tempDir,
@@ -146,6 +150,8 @@ DWORD PluginInstallationManager::DeleteFiles(const ApplicationPathList& applicat
                 continue;
             }
 
+            if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                Log(kLogInfo) << L"DeleteFiles: " << path << L" is a link: the link goes, not what it points to";
             if (IsFolder(attributes)) {
                 Log(kLogTrace) << L"DeleteDirectory Start";
                 const DWORD r = fs::DeleteDirectory(path, tempDir);
@@ -258,6 +264,27 @@ DWORD PluginInstallationManager::VerifyIfFilesExists(const ApplicationPathList& 
             }
         }
         if (!allPresent) return ERROR_SUCCESS;
+    }
+    return ERROR_SUCCESS;
+}
+
+// A file that another account may change keeps its owner and ACL when copied over: it is
+// deleted, so that the copy is a new file with the folder's ACL.
+DWORD PluginInstallationManager::ReplaceUntrustedFile(const std::wstring& name, const std::wstring& folder) {
+    const std::wstring path = fs::JoinPath(folder, name);
+    bool exists = false;
+    if (fs::DoesFileExists(path, exists) != ERROR_SUCCESS || !exists || fs::IsLink(path)) return ERROR_SUCCESS;
+    sys::FileSecurity::Writer writer;
+    if (sys::FileSecurity::FindUntrustedWriter(path, writer) == ERROR_SUCCESS && writer.account.empty())
+        return ERROR_SUCCESS;
+    Log(kLogInfo) << L"CopyFiles: " << (writer.account.empty() ? std::wstring(L"who may change ") + path +
+                                                                      L" could not be read"
+                                                                : writer.account + L" may change " + path + L" (" +
+                                                                      writer.rights + L")")
+                  << L": it is replaced, not written into";
+    if (DWORD r = fs::DeleteFile(name, folder, tempDir)) {
+        Log(kLogError) << L"CopyFiles: DeleteFile failure" << kErrorSuffix << r;
+        return r;
     }
     return ERROR_SUCCESS;
 }

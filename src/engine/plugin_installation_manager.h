@@ -68,6 +68,7 @@ public:
     DWORD CopyFiles(const ApplicationPathList& applicationPaths, bool compareVersions);
     DWORD DeleteFiles(const ApplicationPathList& applicationPaths);
     DWORD VerifyIfFilesExists(const ApplicationPathList& applicationPaths, bool& allPresent);
+    DWORD ReplaceUntrustedFile(const std::wstring& name, const std::wstring& folder);
     bool CheckIfFileAccessible(const std::wstring& path, DWORD code);
     DWORD AddLongPathPrefix(std::wstring& path);
 
@@ -77,6 +78,9 @@ public:
     DWORD VerifyCOMRegistration(bool& registered);
     bool ClassNames(const std::wstring& clsid, DWORD view, const std::wstring& path);
     DWORD RemoveClassOf(const std::wstring& clsid, DWORD view, const std::wstring& path, DWORD code);
+    // 0 when the DLL may be loaded: it is no link, and neither it nor the agent folder may be
+    // written by any account but the trusted ones; else the code of the refusal and why.
+    DWORD CheckSafeToLoad(const std::wstring& dllPath, std::wstring& why);
 
     // Registry settings. VerifyRegistrySettings only ever clears settingsOk.
     DWORD AddSettingsToRegistry();

@@ -42,13 +42,29 @@ bool IsFolder(const WIN32_FIND_DATAW& entry) {
     return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool IsLinkEntry(const WIN32_FIND_DATAW& entry) {
+    return (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// Removes the link itself: a link to a folder goes as a folder does, without its contents.
+DWORD RemoveLink(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const BOOL removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path.c_str())
+                                                                 : DeleteFileW(path.c_str());
+    return removed ? ERROR_SUCCESS : GetLastError();
+}
+
 // GetTickCount read as a signed number: after 2^31 ms of uptime the suffix starts with "-".
 std::wstring TickCountSuffix() {
     return std::to_wstring(static_cast<std::int32_t>(GetTickCount()));
 }
 
-// 0 when the folder exists afterwards, whether or not this call created it.
+// 0 when the folder exists afterwards, whether or not this call created it. A link in its
+// place is removed first, so that nothing is copied through it.
 DWORD CreateFolder(const std::wstring& path) {
+    if (IsLink(path)) {
+        if (DWORD r = RemoveLink(path)) return r;
+    }
     if (CreateDirectoryW(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) return 0;
     return GetLastError();
 }
@@ -133,6 +149,11 @@ bool SamePath(const std::wstring& a, const std::wstring& b) {
                                   static_cast<int>(fullB.size()), TRUE) == CSTR_EQUAL;
 }
 
+bool IsLink(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 DWORD DoesFileExists(const std::wstring& path, bool& exists) {
     if (path.empty()) return ERROR_BAD_ARGUMENTS;
     exists = false;
@@ -149,6 +170,8 @@ DWORD SetAsideLockedFile(const std::wstring& folder, const std::wstring& fileNam
     const std::wstring target = JoinPath(folder, fileName);
     const std::wstring suffix = kSetAsideSeparator + TickCountSuffix();
     std::wstring newName = JoinPath(tempFolder, fileName) + suffix;
+    // A file moved through a link would land wherever the link points.
+    if (IsLink(tempFolder) || IsLink(newName)) return kLinkRefused;
     if (!MoveFileExW(target.c_str(), newName.c_str(), kSetAsideMoveFlags)) {
         if (GetLastError() != ERROR_NOT_SAME_DEVICE) return GetLastError();
         newName = target + suffix;
@@ -163,6 +186,10 @@ DWORD ForceCopyFile(const std::wstring& fileName, const std::wstring& sourceFold
                     const std::wstring& destinationFolder, const std::wstring& tempFolder) {
     const std::wstring source = JoinPath(sourceFolder, fileName);
     const std::wstring destination = JoinPath(destinationFolder, fileName);
+    // Copying onto a link writes where it points: the link goes first.
+    if (IsLink(destination)) {
+        if (DWORD r = RemoveLink(destination)) return r;
+    }
     if (CopyFileW(source.c_str(), destination.c_str(), FALSE)) return ERROR_SUCCESS;
     // Only a file in use is set aside; anything else (a read-only file: 5) is a failure.
     if (GetLastError() != ERROR_SHARING_VIOLATION) return GetLastError();
@@ -181,7 +208,7 @@ DWORD CopyFile(const std::wstring& fileName, const std::wstring& sourceFolder,
     if (DWORD r = DoesFileExists(JoinPath(sourceFolder, fileName), sourceExists)) return r;
     if (!sourceExists) return ERROR_FILE_NOT_FOUND;
 
-    if (compareVersions) {
+    if (compareVersions && !IsLink(JoinPath(destinationFolder, fileName))) {
         bool destinationExists = false;
         if (DWORD r = DoesFileExists(JoinPath(destinationFolder, fileName), destinationExists))
             return r;
@@ -263,6 +290,7 @@ DWORD DeleteFile(const std::wstring& fileName, const std::wstring& folder,
 
 DWORD DeleteDirectory(const std::wstring& folderPath, const std::wstring& tempFolder) {
     if (folderPath.empty() || tempFolder.empty()) return ERROR_BAD_ARGUMENTS;
+    if (IsLink(folderPath)) return RemoveLink(folderPath);
     {
         WIN32_FIND_DATAW entry;
         const UniqueFind search(FindFirstFileW(JoinPath(folderPath, kAllEntries).c_str(), &entry));
@@ -270,9 +298,9 @@ DWORD DeleteDirectory(const std::wstring& folderPath, const std::wstring& tempFo
         do {
             if (IsDotEntry(entry.cFileName)) continue;
             const std::wstring name = entry.cFileName;
-            const DWORD r = IsFolder(entry)
-                                ? DeleteDirectory(JoinPath(folderPath, name), tempFolder)
-                                : DeleteFile(name, folderPath, tempFolder);
+            const DWORD r = IsLinkEntry(entry) ? RemoveLink(JoinPath(folderPath, name))
+                            : IsFolder(entry)  ? DeleteDirectory(JoinPath(folderPath, name), tempFolder)
+                                               : DeleteFile(name, folderPath, tempFolder);
             if (r) return r;
         } while (FindNextFileW(search.get(), &entry));
         if (DWORD r = EnumerationResult()) return r;

@@ -1,6 +1,8 @@
 // File-system operations. A file in use is not a failure: it is moved aside under a new
 // name (into the temporary folder, or beside itself when that folder is on another
 // volume), scheduled for deletion at the next restart, and the operation carries on.
+// Links (reparse points) are never followed: one where a file is copied or deleted, or in
+// a folder removed, is removed itself; a temporary folder that is one takes nothing.
 // Paths are joined as folder, one backslash, name, without normalisation; two paths are
 // compared as Windows resolves them (SamePath).
 #pragma once
@@ -24,6 +26,11 @@ std::wstring FullPath(const std::wstring& path);
 // Whether both name the same place: full paths compared without case.
 bool SamePath(const std::wstring& a, const std::wstring& b);
 
+// ERROR_REPARSE_POINT_ENCOUNTERED, which mingw's headers lack: a link where none may be.
+inline constexpr DWORD kLinkRefused = 4395;
+
+// Whether the path is a link (a reparse point): a symbolic link or a junction.
+bool IsLink(const std::wstring& path);
 // 0 with `exists` for a file or a folder; 160 for an empty path.
 DWORD DoesFileExists(const std::wstring& path, bool& exists);
 // Copies sourceFolder\fileName over destinationFolder\fileName. With compareVersions, a

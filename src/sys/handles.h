@@ -85,6 +85,11 @@ struct BstrTraits {
     static Type Invalid() { return nullptr; }
     static void Close(Type h) { ::SysFreeString(h); }
 };
+struct LocalMemoryTraits {  // what Windows hands out to be freed with LocalFree
+    using Type = HLOCAL;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { ::LocalFree(h); }
+};
 struct WtsMemoryTraits {
     using Type = void*;
     static Type Invalid() { return nullptr; }
@@ -98,6 +103,7 @@ using UniqueKey = UniqueHandle<RegKeyTraits>;
 using UniqueModule = UniqueHandle<ModuleTraits>;
 using UniqueBstr = UniqueHandle<BstrTraits>;
 using UniqueWtsMemory = UniqueHandle<WtsMemoryTraits>;
+using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
 
 // A COM interface pointer that is released once.
 template <typename Interface>

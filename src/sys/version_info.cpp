@@ -2,6 +2,7 @@
 
 #include "sys/handles.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <memory>
 #include <new>
@@ -92,10 +93,18 @@ HRESULT GetFileVersionString(const std::wstring& path, std::wstring& version) {
     std::swprintf(subBlock, kFileVersionBlockLength, kFileVersionBlockFormat, first->language,
                   first->codePage);
 
+    // The text ends at its NUL, at the length the resource gives, or at the block's end,
+    // whichever comes first: a crafted resource may claim any length.
     void* text = nullptr;
     UINT textLength = 0;
-    if (VerQueryValueW(block.get(), subBlock, &text, &textLength) && text && textLength != 0)
-        version = static_cast<const wchar_t*>(text);
+    if (VerQueryValueW(block.get(), subBlock, &text, &textLength) && text && textLength != 0) {
+        const auto* first = static_cast<const wchar_t*>(text);
+        const auto* blockEnd = reinterpret_cast<const wchar_t*>(block.get() + size);
+        if (first < reinterpret_cast<const wchar_t*>(block.get()) || first >= blockEnd) return E_FAIL;
+        const size_t available = static_cast<size_t>(blockEnd - first);
+        const size_t length = textLength < available ? textLength : available;
+        version.assign(first, std::find(first, first + length, L'\0'));
+    }
     return S_OK;
 }
 
