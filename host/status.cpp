@@ -5,6 +5,7 @@
 #include "outlook/health_repair.h"
 #include "outlook/outlook_plugin_installation_manager.h"
 #include "sys/com_registration.h"
+#include "sys/file_security.h"
 #include "sys/file_system.h"
 #include "sys/handles.h"
 #include "sys/registry.h"
@@ -89,6 +90,7 @@ public:
         Read(L"COM class", &Diagnosis::ReadComClass);
         Read(L"add-in key", &Diagnosis::ReadAddinKey);
         Read(L"users", &Diagnosis::ReadUsers);
+        Read(L"safety", &Diagnosis::ReadSafety);
         Judge();
         return std::move(report_);
     }
@@ -184,6 +186,7 @@ private:
             if (IsInFolder(path, report_.agentFolder)) report_.pendingDeletions.push_back(path);
 
         const std::wstring& temp = profile_.GetTempDir();
+        if (fs::IsLink(temp)) return;  // what it points to is not temp's
         WIN32_FIND_DATAW entry;
         const sys::UniqueFind search(::FindFirstFileW(fs::JoinPath(temp, L"*").c_str(), &entry));
         if (!search) return;
@@ -335,6 +338,40 @@ private:
         }
     }
 
+    // Who else may change where the add-in is loaded from, and links where requests refuse them.
+    void ReadSafety() {
+        std::vector<std::wstring> places{report_.agentFolder};
+        for (const FileFact& file : report_.deployedFiles)
+            if (file.present) places.push_back(file.path);
+        for (const std::wstring& place : places) {
+            if (fs::IsLink(place)) continue;
+            sys::FileSecurity::Writer writer;
+            if (const DWORD r = sys::FileSecurity::FindUntrustedWriter(place, writer)) ReadFailure(place, r);
+            if (!writer.account.empty()) report_.unsafePlaces.push_back({place, writer.account, writer.rights});
+        }
+        std::vector<std::wstring> linkable{profile_.GetInstallSourceDir(), profile_.GetTempDir()};
+        for (const FileFact& file : report_.deployedFiles) linkable.push_back(file.path);
+        for (const std::wstring& path : linkable)
+            if (fs::IsLink(path)) report_.links.push_back(path);
+    }
+
+    void JudgeSafety() {
+        for (const UnsafePlace& unsafe : report_.unsafePlaces) {
+            const std::wstring what = unsafe.account + L" may change it (" + unsafe.rights + L")";
+            if (SamePath(unsafe.place, report_.agentFolder))
+                Add("unsafe-folder", unsafe.place, what, {},
+                    L"the agent folder's ACL must be tightened: install and repair refuse to load the add-in from "
+                    L"where others may write, and uninstall removes it without loading it");
+            else
+                Add("unsafe-file", unsafe.place, what, {kRequestInstall},
+                    L"install replaces the file with a copy that has the agent folder's ACL; repair refuses to load it");
+        }
+        for (const std::wstring& link : report_.links)
+            Add("link", link, L"a link stands where the add-in's file, Install or temp belong", {},
+                L"requests neither follow nor remove a link there, and fail where they meet it; it has to be removed "
+                L"by hand");
+    }
+
     void JudgeDeployment() {
         const auto ownFile = std::find_if(report_.deployedFiles.begin(), report_.deployedFiles.end(),
                                           [](const FileFact& f) { return f.expected; });
@@ -464,6 +501,7 @@ private:
             if (!file.present)
                 Add("source-missing", file.path, L"the add-in file is missing from Install", {},
                     L"install and repair return 4 until the agent puts tolvane.dll and tolvane64.dll into Install");
+        JudgeSafety();
         JudgeDeployment();
         for (const std::wstring& path : report_.pendingDeletions) {
             for (const FileFact& file : report_.deployedFiles) {

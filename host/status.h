@@ -91,6 +91,13 @@ struct UserHive {
     bool loadTimeRecord = false;      // Outlook's record of the add-in's load time
 };
 
+// A place the add-in is loaded from or set aside in that someone else may change.
+struct UnsafePlace {
+    std::wstring place;           // the agent folder, or a deployed add-in file
+    std::wstring account;
+    std::wstring rights;
+};
+
 struct Problem {
     std::string code;                 // stable: see the README
     std::wstring subject;             // the file, key, value or hive it concerns
@@ -120,6 +127,8 @@ struct Report {
     std::wstring addinKeyPath;        // under HKEY_LOCAL_MACHINE
     std::vector<AddinKeyView> addinKeys;
     std::vector<UserHive> users;
+    std::vector<UnsafePlace> unsafePlaces;
+    std::vector<std::wstring> links;  // links where a deployed add-in file, Install or temp belong
     std::vector<Problem> problems;
     Verdict verdict = Verdict::kHealthy;
     int exitCode = kExitHealthy;

@@ -69,6 +69,14 @@ void TextFiles(const Report& report, std::wostringstream& out) {
     for (const std::wstring& path : report.pendingDeletions) out << L"    " << path << L"\n";
 }
 
+void TextSafety(const Report& report, std::wostringstream& out) {
+    out << L"Safety\n";
+    if (report.unsafePlaces.empty() && report.links.empty()) out << L"  only trusted accounts may change the add-in's places; no link\n";
+    for (const UnsafePlace& unsafe : report.unsafePlaces)
+        out << L"  " << unsafe.place << L": " << unsafe.account << L" may change it (" << unsafe.rights << L")\n";
+    for (const std::wstring& link : report.links) out << L"  " << link << L": a link\n";
+}
+
 void TextComClass(const Report& report, std::wostringstream& out) {
     out << L"COM class " << report.addinClsid << L"\n";
     for (const ClassView& view : report.classViews) {
@@ -141,6 +149,7 @@ std::wstring ReportText(const Report& report) {
     out << L"Diagnosis of the Outlook add-in, agent folder " << report.agentFolder << L"\n";
     TextOutlook(report, out);
     TextFiles(report, out);
+    TextSafety(report, out);
     TextComClass(report, out);
     TextAddinKey(report, out);
     TextUsers(report, out);
@@ -229,6 +238,13 @@ json ReportJson(const Report& report) {
                          {"loadTimeRecord", hive.loadTimeRecord}});
     }
 
+    json unsafePlaces = json::array();
+    for (const UnsafePlace& unsafe : report.unsafePlaces)
+        unsafePlaces.push_back(
+            {{"place", Utf8(unsafe.place)}, {"account", Utf8(unsafe.account)}, {"rights", Utf8(unsafe.rights)}});
+    json links = json::array();
+    for (const std::wstring& link : report.links) links.push_back(Utf8(link));
+
     json problems = json::array();
     for (const Problem& problem : report.problems) {
         json fix = json::array();
@@ -249,6 +265,7 @@ json ReportJson(const Report& report) {
             {"comClass", {{"clsid", Utf8(report.addinClsid)}, {"views", classViews}, {"broker", brokerJson}}},
             {"addinKey", {{"path", Utf8(report.addinKeyPath)}, {"views", keyViews}}},
             {"users", users},
+            {"safety", {{"unsafePlaces", unsafePlaces}, {"links", links}}},
             {"problems", problems},
             {"verdict", VerdictName(report.verdict)},
             {"exitCode", report.exitCode}};

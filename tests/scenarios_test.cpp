@@ -72,6 +72,18 @@ Check And(Check a, Check b) {
 
 const Check kKept = [](const Machine& m) { return Fails(!Exists(m.Dll()), "the file is gone"); };
 
+// Someone else's folder, which a link points to: it keeps its file whatever the library does.
+Undo LinkToVictim(Machine& m, const std::wstring& link) {
+    CreateFolders(m.Agent(L"Victim"));
+    WriteFileBytes(m.Agent(L"Victim\\keep.txt"), "keep");
+    return LinkTo(link, m.Agent(L"Victim"));
+}
+
+const Check kVictimKept = [](const Machine& m) {
+    return Fails(FolderEntries(m.Agent(L"Victim")) != std::vector<std::wstring>{L"keep.txt"},
+                 "the folder the link points to changed");
+};
+
 const Check kSetAside = [](const Machine& m) {
     const auto entries = FolderEntries(m.Temp());
     const auto pending = m.PendingDeletions();
@@ -219,6 +231,46 @@ const Case kCases[] = {
          return DenyAccess(HKEY_USERS, m.Hive(1) + kDisabledItems15, KEY_WOW64_32KEY, KEY_READ);
      },
      kNothing},
+
+    // Links where the add-in's file and temp belong are never followed.
+    {"install-link-at-addin", kOutlook64, L"install", [](Machine& m) { return LinkToVictim(m, m.Dll()); }, kVictimKept},
+    {"repair-link-at-addin", kOutlook64, L"(install) repair", [](Machine& m) { return LinkToVictim(m, m.Dll()); },
+     kVictimKept},
+    {"uninstall-link-at-addin", kOutlook64, L"(install) uninstall", [](Machine& m) { return LinkToVictim(m, m.Dll()); },
+     kVictimKept},
+    {"install-in-use-link-at-temp", kOutlook64, L"install",
+     [](Machine& m) {
+         Replace(m.Dll(), L"v2\\tolvane64.dll");
+         return [&m, loaded = KeepLoaded(m.Dll()), link = LinkToVictim(m, m.Temp())] {
+             loaded();
+             link();
+             CreateDirectoryW(m.Temp().c_str(), nullptr);
+         };
+     },
+     And(kVictimKept, kKept)},
+    {"uninstall-in-use-link-in-temp", kOutlook64, L"(install) uninstall",
+     [](Machine& m) {
+         return [loaded = KeepLoaded(m.Dll()), link = LinkToVictim(m, m.Temp() + L"\\link")] {
+             loaded();
+             link();
+         };
+     },
+     And(kVictimKept, kSetAside)},
+
+    // Where others may write, the add-in is not loaded: Install and Repair fail before it is,
+    // Uninstall removes its class directly. A file others may change is replaced, not written into.
+    {"install-unsafe-folder", kOutlook64, L"install", [](Machine& m) { return LetOthersWrite(m.home); }, kNothing},
+    {"repair-unsafe-folder", kOutlook64, L"(install) repair", [](Machine& m) { return LetOthersWrite(m.home); },
+     kWorking},
+    {"uninstall-unsafe-folder", kOutlook64, L"(install) uninstall", [](Machine& m) { return LetOthersWrite(m.home); },
+     kNothing},
+    {"install-unsafe-file", kOutlook64, L"install",
+     [](Machine& m) {
+         Replace(m.Dll(), L"v1\\tolvane64.dll");
+         LetOthersWrite(m.Dll());
+         return Undo();
+     },
+     kWorking},
 
     // What a host, a user or another program may hand over.
     {"hostile-missing-folder", kOutlook64, L"install", [](Machine& m) { return Delete(m.folder); },

@@ -108,6 +108,18 @@ const Row kRows[] = {
      0, nullptr, {}, "/addinKey/views/1/values/4/matches", true},
     {"SourceMissing", kOutlook64, true, [](Machine& m) { return DeleteFileW(m.Source(L"tolvane.dll").c_str()), Undo(); },
      1, "source-missing", {}, "/files/source/0/present", false},
+    {"AgentFolderWritableByOthers", kOutlook64, true, [](Machine& m) { return LetOthersWrite(m.home); }, 1,
+     "unsafe-folder", {}, "/safety/unsafePlaces/0/account", "Everyone"},
+    {"DeployedFileWritableByOthers", kOutlook64, true, [](Machine& m) { return LetOthersWrite(m.Dll()); }, 1,
+     "unsafe-file", {"install"}, "/safety/unsafePlaces/0/rights", "write, append"},
+    {"LinkAtTemp", kOutlook64, true,
+     [](Machine& m) -> Undo {
+         return [&m, link = LinkTo(m.Temp(), m.Agent(L"Install"))] {
+             link();
+             CreateDirectoryW(m.Temp().c_str(), nullptr);
+         };
+     },
+     1, "link", {}, "/safety/links/0", "C:\\Agent\\Outlook\\temp"},
     {"DeployedFileDeletedAtRestart", kOutlook64, true,
      [](Machine& m) { return MoveFileExW(m.Agent(L"tolvane64.dll").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT), Undo(); },
      1, "pending-deletion", {}, "/files/pendingDeletions/0", "C:\\Agent\\Outlook\\tolvane64.dll"},

@@ -151,7 +151,8 @@ DWORD PluginInstallationManager::DeleteFiles(const ApplicationPathList& applicat
             }
 
             if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                Log(kLogInfo) << L"DeleteFiles: " << path << L" is a link: the link goes, not what it points to";
+                Log(kLogError) << L"DeleteFiles: " << path
+                               << L" is a link: neither it nor what it points to is removed";
             if (IsFolder(attributes)) {
                 Log(kLogTrace) << L"DeleteDirectory Start";
                 const DWORD r = fs::DeleteDirectory(path, tempDir);

@@ -46,25 +46,16 @@ bool IsLinkEntry(const WIN32_FIND_DATAW& entry) {
     return (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-// Removes the link itself: a link to a folder goes as a folder does, without its contents.
-DWORD RemoveLink(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    const BOOL removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path.c_str())
-                                                                 : DeleteFileW(path.c_str());
-    return removed ? ERROR_SUCCESS : GetLastError();
-}
 
 // GetTickCount read as a signed number: after 2^31 ms of uptime the suffix starts with "-".
 std::wstring TickCountSuffix() {
     return std::to_wstring(static_cast<std::int32_t>(GetTickCount()));
 }
 
-// 0 when the folder exists afterwards, whether or not this call created it. A link in its
-// place is removed first, so that nothing is copied through it.
+// 0 when the folder exists afterwards, whether or not this call created it; nothing is
+// copied into a link in its place.
 DWORD CreateFolder(const std::wstring& path) {
-    if (IsLink(path)) {
-        if (DWORD r = RemoveLink(path)) return r;
-    }
+    if (IsLink(path)) return kLinkRefused;
     if (CreateDirectoryW(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) return 0;
     return GetLastError();
 }
@@ -186,10 +177,8 @@ DWORD ForceCopyFile(const std::wstring& fileName, const std::wstring& sourceFold
                     const std::wstring& destinationFolder, const std::wstring& tempFolder) {
     const std::wstring source = JoinPath(sourceFolder, fileName);
     const std::wstring destination = JoinPath(destinationFolder, fileName);
-    // Copying onto a link writes where it points: the link goes first.
-    if (IsLink(destination)) {
-        if (DWORD r = RemoveLink(destination)) return r;
-    }
+    // Copying onto a link writes where it points.
+    if (IsLink(destination)) return kLinkRefused;
     if (CopyFileW(source.c_str(), destination.c_str(), FALSE)) return ERROR_SUCCESS;
     // Only a file in use is set aside; anything else (a read-only file: 5) is a failure.
     if (GetLastError() != ERROR_SHARING_VIOLATION) return GetLastError();
@@ -277,6 +266,7 @@ DWORD DeleteFile(const std::wstring& fileName, const std::wstring& folder,
                  const std::wstring& tempFolder) {
     if (fileName.empty() || folder.empty() || tempFolder.empty()) return ERROR_BAD_ARGUMENTS;
     const std::wstring path = JoinPath(folder, fileName);
+    if (IsLink(path)) return kLinkRefused;
     if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
         return error == ERROR_SUCCESS || IsNotFound(error) ? ERROR_SUCCESS : error;
@@ -290,7 +280,7 @@ DWORD DeleteFile(const std::wstring& fileName, const std::wstring& folder,
 
 DWORD DeleteDirectory(const std::wstring& folderPath, const std::wstring& tempFolder) {
     if (folderPath.empty() || tempFolder.empty()) return ERROR_BAD_ARGUMENTS;
-    if (IsLink(folderPath)) return RemoveLink(folderPath);
+    if (IsLink(folderPath)) return kLinkRefused;
     {
         WIN32_FIND_DATAW entry;
         const UniqueFind search(FindFirstFileW(JoinPath(folderPath, kAllEntries).c_str(), &entry));
@@ -298,7 +288,7 @@ DWORD DeleteDirectory(const std::wstring& folderPath, const std::wstring& tempFo
         do {
             if (IsDotEntry(entry.cFileName)) continue;
             const std::wstring name = entry.cFileName;
-            const DWORD r = IsLinkEntry(entry) ? RemoveLink(JoinPath(folderPath, name))
+            const DWORD r = IsLinkEntry(entry) ? kLinkRefused
                             : IsFolder(entry)  ? DeleteDirectory(JoinPath(folderPath, name), tempFolder)
                                                : DeleteFile(name, folderPath, tempFolder);
             if (r) return r;

@@ -1,8 +1,9 @@
 // File-system operations. A file in use is not a failure: it is moved aside under a new
 // name (into the temporary folder, or beside itself when that folder is on another
 // volume), scheduled for deletion at the next restart, and the operation carries on.
-// Links (reparse points) are never followed: one where a file is copied or deleted, or in
-// a folder removed, is removed itself; a temporary folder that is one takes nothing.
+// Links (reparse points: symbolic links, junctions, mount points) are never followed, nor
+// removed: where one stands in the way of a copy, a deletion, a set-aside or the removal of
+// a tree, the operation fails with kLinkRefused and what the link points to is untouched.
 // Paths are joined as folder, one backslash, name, without normalisation; two paths are
 // compared as Windows resolves them (SamePath).
 #pragma once

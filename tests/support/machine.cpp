@@ -2,6 +2,7 @@
 
 #include "outlook/outlook_plugin_installation_manager.h"
 #include "status.h"
+#include "sys/file_security.h"
 #include "sys/handles.h"
 
 #include <objbase.h>
@@ -132,11 +133,13 @@ void CreateFolders(const std::wstring& path) {
     }
 }
 
-// Goes on past what cannot be removed: a file still in use stays, the rest goes.
+// Goes on past what cannot be removed: a file still in use stays, the rest goes. A link is
+// never entered: what it points to is not the tree's.
 void RemoveTree(const std::wstring& path) {
     const std::wstring target = LongForm(path);
     const DWORD attributes = GetFileAttributesW(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         for (const std::wstring& name : FolderEntries(path)) RemoveTree(path + L"\\" + name);
     if (!DeleteFileW(target.c_str())) RemoveDirectoryW(target.c_str());
 }
@@ -298,6 +301,52 @@ static DWORD RunProgram(const std::wstring& program, const std::wstring& argumen
     DWORD code = 0;
     GetExitCodeProcess(process.get(), &code);
     return code;
+}
+
+static std::wstring UnixPath(const std::wstring& path) {
+    using ToUnix = char*(CDECL*)(const wchar_t*);
+    const auto toUnix = reinterpret_cast<ToUnix>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    char* unix = toUnix ? toUnix(path.c_str()) : nullptr;
+    EXPECT_TRUE(unix) << "no Unix path under Wine";
+    const std::string narrow = unix ? unix : "";  // the prefix's path is ASCII
+    HeapFree(GetProcessHeap(), 0, unix);
+    return L"\"" + std::wstring(narrow.begin(), narrow.end()) + L"\"";
+}
+
+// Wine starts a Unix program with no process to wait for: it hands back no process handle
+// and a thread handle that is no handle (closing it may close another), so neither is
+// touched, and the caller waits for the program's effect instead.
+static void RunUnixTool(const std::wstring& program, const std::wstring& arguments, const std::function<bool()>& done) {
+    std::wstring command = program + L" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started{};
+    EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
+                               &startup, &started));
+    for (int waited = 0; !done() && waited < 5000; waited += 10) Sleep(10);
+    EXPECT_TRUE(done()) << "the Unix tool had no effect: " << std::string(program.begin(), program.end());
+}
+
+static bool IsReparsePoint(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+Undo LinkTo(const std::wstring& link, const std::wstring& target) {
+    RemoveTree(link);
+    RunUnixTool(L"/bin/ln", L"-s " + UnixPath(target) + L" " + UnixPath(link), [link] { return IsReparsePoint(link); });
+    return [link] { RunUnixTool(L"/bin/rm", UnixPath(link), [link] { return !Exists(link); }); };
+}
+
+static bool OthersMayWrite(const std::wstring& path) {
+    sys::FileSecurity::Writer writer;
+    return sys::FileSecurity::FindUntrustedWriter(path, writer) == 0 && !writer.account.empty();
+}
+
+Undo LetOthersWrite(const std::wstring& path) {
+    RunUnixTool(L"/bin/chmod", L"o+w " + UnixPath(path), [path] { return OthersMayWrite(path); });
+    return [path] { RunUnixTool(L"/bin/chmod", L"o-w " + UnixPath(path), [path] { return !OthersMayWrite(path); }); };
 }
 
 static DWORD RegisterBroker() { return RunProgram(Fixture(L"broker\\ComRegistrationBroker.exe"), L"/RegServer"); }

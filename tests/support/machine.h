@@ -96,6 +96,10 @@ Undo MakeVolatile(HKEY root, const std::wstring& key, DWORD view);  // below it 
 Undo HoldOpen(const std::wstring& path, DWORD share = 0);
 Undo KeepLoaded(const std::wstring& path);    // as Outlook holds the add-in
 Undo EnterSingleThreadedApartment();          // the calling thread, as a host may have left it
+// Under Wine a Unix symbolic link is a reparse point and a file's ACL follows its mode bits:
+// both are made with the Unix tools, and each waits (bounded) for its effect.
+Undo LinkTo(const std::wstring& link, const std::wstring& target);  // what was at `link` goes
+Undo LetOthersWrite(const std::wstring& path);                      // Everyone may write it
 enum class BrokerFault { kUnregistered, kCrashing };
 Undo BreakBroker(BrokerFault fault);
 
