@@ -340,7 +340,9 @@ private:
 
     // Who else may change where the add-in is loaded from, and links where requests refuse them.
     void ReadSafety() {
-        std::vector<std::wstring> places{report_.agentFolder};
+        std::vector<std::wstring> places{report_.agentFolder, profile_.GetInstallSourceDir()};
+        for (const FileFact& file : report_.sourceFiles)
+            if (file.present) places.push_back(file.path);
         for (const FileFact& file : report_.deployedFiles)
             if (file.present) places.push_back(file.path);
         for (const std::wstring& place : places) {
@@ -358,13 +360,15 @@ private:
     void JudgeSafety() {
         for (const UnsafePlace& unsafe : report_.unsafePlaces) {
             const std::wstring what = unsafe.account + L" may change it (" + unsafe.rights + L")";
-            if (SamePath(unsafe.place, report_.agentFolder))
-                Add("unsafe-folder", unsafe.place, what, {},
-                    L"the agent folder's ACL must be tightened: install and repair refuse to load the add-in from "
-                    L"where others may write, and uninstall removes it without loading it");
-            else
+            const bool deployed = std::any_of(report_.deployedFiles.begin(), report_.deployedFiles.end(),
+                                              [&](const FileFact& file) { return SamePath(file.path, unsafe.place); });
+            if (deployed)
                 Add("unsafe-file", unsafe.place, what, {kRequestInstall},
                     L"install replaces the file with a copy that has the agent folder's ACL; repair refuses to load it");
+            else
+                Add("unsafe-folder", unsafe.place, what, {},
+                    L"the ACL of the agent folder, Install and its files must be tightened: install and repair refuse "
+                    L"to load the add-in from where others may write, and uninstall removes it without loading it");
         }
         for (const std::wstring& link : report_.links)
             Add("link", link, L"a link stands where the add-in's file, Install or temp belong", {},

@@ -264,6 +264,8 @@ const Case kCases[] = {
      kWorking},
     {"uninstall-unsafe-folder", kOutlook64, L"(install) uninstall", [](Machine& m) { return LetOthersWrite(m.home); },
      kNothing},
+    {"install-unsafe-source", kOutlook64, L"install",
+     [](Machine& m) { return LetOthersWrite(m.Source(m.outlook.dll)); }, kNothing},
     {"install-unsafe-file", kOutlook64, L"install",
      [](Machine& m) {
          Replace(m.Dll(), L"v1\\tolvane64.dll");

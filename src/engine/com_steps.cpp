@@ -156,10 +156,15 @@ DWORD PluginInstallationManager::CheckSafeToLoad(const std::wstring& dllPath, st
         why = dllPath + L" is a link";
         return sys::FileSystem::kLinkRefused;
     }
-    bool exists = false;
-    sys::FileSystem::DoesFileExists(dllPath, exists);
-    for (const std::wstring& place : exists ? std::vector<std::wstring>{installDir, dllPath}
-                                            : std::vector<std::wstring>{installDir}) {
+    // The DLL's bytes came from its source in Install: that place must be as trusted.
+    const std::wstring source =
+        sys::FileSystem::JoinPath(installSourceDir, dllPath.substr(dllPath.find_last_of(L'\\') + 1));
+    std::vector<std::wstring> places{installDir, installSourceDir};
+    for (const std::wstring& file : {dllPath, source}) {
+        bool exists = false;
+        if (sys::FileSystem::DoesFileExists(file, exists) == ERROR_SUCCESS && exists) places.push_back(file);
+    }
+    for (const std::wstring& place : places) {
         sys::FileSecurity::Writer writer;
         if (const DWORD r = sys::FileSecurity::FindUntrustedWriter(place, writer)) {
             why = L"who may write " + place + L" could not be read";

@@ -78,8 +78,9 @@ public:
     DWORD VerifyCOMRegistration(bool& registered);
     bool ClassNames(const std::wstring& clsid, DWORD view, const std::wstring& path);
     DWORD RemoveClassOf(const std::wstring& clsid, DWORD view, const std::wstring& path, DWORD code);
-    // 0 when the DLL may be loaded: it is no link, and neither it nor the agent folder may be
-    // written by any account but the trusted ones; else the code of the refusal and why.
+    // 0 when the DLL may be loaded: it is no link, and neither it, the agent folder, Install
+    // nor its source there may be written by any account but the trusted ones; else the
+    // code of the refusal and why.
     DWORD CheckSafeToLoad(const std::wstring& dllPath, std::wstring& why);
 
     // Registry settings. VerifyRegistrySettings only ever clears settingsOk.
