@@ -20,6 +20,7 @@ namespace {
 constexpr const wchar_t* kOfficeKey = L"SOFTWARE\\Microsoft\\Office";
 constexpr const wchar_t* kSessionManagerKey = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 constexpr const wchar_t* kPendingValue = L"PendingFileRenameOperations";
+constexpr const wchar_t* kBrokerClassKey = L"SOFTWARE\\Classes\\CLSID\\{2F4C9A17-6B3E-4D85-A1C0-93E7B52D8F46}";
 constexpr const wchar_t* kHiveNamePrefix = L"S-1-5-21-4242-4242-4242-";
 constexpr DWORD kBothViews[] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
 constexpr DWORD kProgramTimeoutMs = 60000;
@@ -356,7 +357,8 @@ static DWORD RegisterBroker() { return RunProgram(Fixture(L"broker\\ComRegistrat
 Undo BreakBroker(BrokerFault fault) {
     const std::wstring copy = ProgramFolder() + L"\\broken\\ComRegistrationBroker.exe";
     if (fault == BrokerFault::kUnregistered) {
-        EXPECT_EQ(RunProgram(Fixture(L"broker\\ComRegistrationBroker.exe"), L"/UnregServer"), 0u);
+        // Its class goes, as /UnregServer removes it, without starting one more process.
+        DeleteTree(HKEY_LOCAL_MACHINE, kBrokerClassKey, KEY_WOW64_64KEY);
     } else {
         CreateFolders(ProgramFolder() + L"\\broken");
         EXPECT_TRUE(CopyFileW(Fixture(L"broker\\ComRegistrationBroker.exe").c_str(), copy.c_str(), FALSE));
