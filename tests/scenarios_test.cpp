@@ -79,6 +79,15 @@ Undo LinkToVictim(Machine& m, const std::wstring& link) {
     return LinkTo(link, m.Agent(L"Victim"));
 }
 
+// The deployed DLL in use, and a link to someone else's folder at `link`: temp, or an entry in it.
+Undo InUseWithLink(Machine& m, const std::wstring& link) {
+    return [&m, loaded = KeepLoaded(m.Dll()), unlink = LinkToVictim(m, link)] {
+        loaded();
+        unlink();
+        CreateDirectoryW(m.Temp().c_str(), nullptr);
+    };
+}
+
 const Check kVictimKept = [](const Machine& m) {
     return Fails(FolderEntries(m.Agent(L"Victim")) != std::vector<std::wstring>{L"keep.txt"},
                  "the folder the link points to changed");
@@ -240,24 +249,35 @@ const Case kCases[] = {
      kVictimKept},
     {"uninstall-link-at-addin", kOutlook64, L"(install) uninstall", [](Machine& m) { return LinkToVictim(m, m.Dll()); },
      kVictimKept},
+    // A file in use is not set aside through a link at temp; a link among temp's entries stays.
     {"install-in-use-link-at-temp", kOutlook64, L"install",
      [](Machine& m) {
          Replace(m.Dll(), L"v2\\tolvane64.dll");
-         return [&m, loaded = KeepLoaded(m.Dll()), link = LinkToVictim(m, m.Temp())] {
-             loaded();
-             link();
-             CreateDirectoryW(m.Temp().c_str(), nullptr);
-         };
+         return InUseWithLink(m, m.Temp());
      },
      And(kVictimKept, kKept)},
-    {"uninstall-in-use-link-in-temp", kOutlook64, L"(install) uninstall",
+    {"repair-in-use-link-at-temp", kOutlook64, L"(install) repair",
      [](Machine& m) {
-         return [loaded = KeepLoaded(m.Dll()), link = LinkToVictim(m, m.Temp() + L"\\link")] {
-             loaded();
-             link();
-         };
+         Replace(m.Source(m.outlook.dll), L"v2\\tolvane64.dll");
+         return InUseWithLink(m, m.Temp());
      },
-     And(kVictimKept, kSetAside)},
+     And(kVictimKept, kKept)},
+    {"uninstall-in-use-link-at-temp", kOutlook64, L"(install) uninstall",
+     [](Machine& m) { return InUseWithLink(m, m.Temp()); }, And(kVictimKept, kKept)},
+    {"install-in-use-link-in-temp", kOutlook64, L"install",
+     [](Machine& m) {
+         Replace(m.Dll(), L"v2\\tolvane64.dll");
+         return InUseWithLink(m, m.Temp() + L"\\link");
+     },
+     And(kVictimKept, And(kWorking, kSetAside))},
+    {"repair-in-use-link-in-temp", kOutlook64, L"(install) repair",
+     [](Machine& m) {
+         Replace(m.Source(m.outlook.dll), L"v2\\tolvane64.dll");
+         return InUseWithLink(m, m.Temp() + L"\\link");
+     },
+     And(kVictimKept, And(kWorking, kSetAside))},
+    {"uninstall-in-use-link-in-temp", kOutlook64, L"(install) uninstall",
+     [](Machine& m) { return InUseWithLink(m, m.Temp() + L"\\link"); }, And(kVictimKept, kSetAside)},
 
     // Where others may write, the add-in is not loaded: Install and Repair fail before it is,
     // Uninstall removes its class directly. A file others may change is replaced, not written into.
