@@ -159,10 +159,10 @@ DWORD PluginInstallationManager::CheckSafeToLoad(const std::wstring& dllPath, st
     // The DLL's bytes came from its source in Install: that place must be as trusted.
     const std::wstring source =
         sys::FileSystem::JoinPath(installSourceDir, dllPath.substr(dllPath.find_last_of(L'\\') + 1));
-    std::vector<std::wstring> places{installDir, installSourceDir};
-    for (const std::wstring& file : {dllPath, source}) {
+    std::vector<std::wstring> places;
+    for (const std::wstring& place : {installDir, installSourceDir, dllPath, source}) {
         bool exists = false;
-        if (sys::FileSystem::DoesFileExists(file, exists) == ERROR_SUCCESS && exists) places.push_back(file);
+        if (sys::FileSystem::DoesFileExists(place, exists) == ERROR_SUCCESS && exists) places.push_back(place);
     }
     for (const std::wstring& place : places) {
         sys::FileSecurity::Writer writer;
