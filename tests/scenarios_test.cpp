@@ -339,10 +339,17 @@ const Case kPathCases[] = {
      [](Machine& m) { return Record(m, L"1", 0, DisabledRecord(m.Dll())); },
      And(kNothing, [](const Machine& m) { return Fails(HasRecord(m, L"1", 0), "the record is still there"); })},
     {"repair-outdated-in-use", kOutlook64, L"(install) repair",
-     [](Machine& m) { return Replace(m.Source(m.outlook.dll), L"v2\\tolvane64.dll"), KeepLoaded(m.Dll()); },
+     [](Machine& m) {
+         Replace(m.Source(m.outlook.dll), L"v2\\tolvane64.dll");
+         return KeepLoaded(m.Dll());
+     },
      And(kWorking, kSetAside)},
     {"install-in-use", kOutlook64, L"install",
-     [](Machine& m) { return Replace(m.Dll(), L"v2\\tolvane64.dll"), KeepLoaded(m.Dll()); }, And(kWorking, kSetAside)},
+     [](Machine& m) {
+         Replace(m.Dll(), L"v2\\tolvane64.dll");
+         return KeepLoaded(m.Dll());
+     },
+     And(kWorking, kSetAside)},
     {"uninstall-in-use", kOutlook64, L"(install) uninstall", [](Machine& m) { return KeepLoaded(m.Dll()); },
      And(kNothing, kSetAside)},
     {"uninstall-deleted", kOutlook64, L"(install) uninstall", [](Machine& m) { return Delete(m.Dll()); }, kNothing},
@@ -362,7 +369,8 @@ const Case kPathCases[] = {
     {"uninstall-cut-short", kOutlook64, L"(install) uninstall",
      [](Machine& m) {
          const std::string source = ReadFileBytes(m.Source(m.outlook.dll));
-         return WriteFileBytes(m.Dll(), source.substr(0, 64) + std::string(source.size() - 64, '\0')), Undo();
+         WriteFileBytes(m.Dll(), source.substr(0, 64) + std::string(source.size() - 64, '\0'));
+         return Undo();
      },
      kNothing},
     // Records of the agent folder's copy go, whatever is deployed; another's stay.

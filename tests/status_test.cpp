@@ -59,7 +59,10 @@ const Row kRows[] = {
      1, "load-behavior", {"repair"}, std::string(kOwnHive) + "/loadBehavior", 2},
     // Outlook honours a value whatever the case of its name.
     {"PerUserLoadBehaviorInOtherCase", kOutlook64, true,
-     [](Machine& m) { return SetDword(HKEY_USERS, m.Hive(1) + L"\\" + kAddinKeyPath, L"loadbehavior", 0), Undo(); },
+     [](Machine& m) {
+         SetDword(HKEY_USERS, m.Hive(1) + L"\\" + kAddinKeyPath, L"loadbehavior", 0);
+         return Undo();
+     },
      1, "load-behavior", {"repair"}, std::string(kOwnHive) + "/loadBehavior", 0},
     {"PerUserLoadBehaviorReadOnly", kOutlook64, true,
      [](Machine& m) {
