@@ -134,9 +134,10 @@ DWORD PluginInstallationManager::VerifyCOMRegistration(bool& registered) {
     std::wstring fileName;
     std::wstring why;
     if (is64Bit && GetFileNameForCOMRegistration(fileName) == ERROR_SUCCESS) {
-        if (const DWORD refused = CheckSafeToLoad(ServerPath(installDir, fileName), why)) {
-            Log(kLogError) << L"VerifyCOMRegistration: " << why << L", so " << ServerPath(installDir, fileName)
-                           << L" is not loaded" << kErrorSuffix << refused;
+        const std::wstring path = ServerPath(installDir, fileName);
+        if (const DWORD refused = CheckSafeToLoad(path, why)) {
+            Log(kLogError) << L"VerifyCOMRegistration: " << why << L", so " << path << L" is not loaded"
+                           << kErrorSuffix << refused;
             return refused;
         }
     }
@@ -167,11 +168,11 @@ DWORD PluginInstallationManager::CheckSafeToLoad(const std::wstring& dllPath, st
     for (const std::wstring& place : places) {
         sys::FileSecurity::Writer writer;
         if (const DWORD r = sys::FileSecurity::FindUntrustedWriter(place, writer)) {
-            why = L"who may write " + place + L" could not be read";
+            why = L"who may change " + place + L" could not be read";
             return r;
         }
         if (writer.account.empty()) continue;
-        why = writer.account + L" may change " + place + L" (" + writer.rights + L")";
+        why = sys::FileSecurity::WhoMayChange(place, writer);
         return ERROR_ACCESS_DENIED;
     }
     return ERROR_SUCCESS;

@@ -276,13 +276,11 @@ DWORD PluginInstallationManager::ReplaceUntrustedFile(const std::wstring& name, 
     bool exists = false;
     if (fs::DoesFileExists(path, exists) != ERROR_SUCCESS || !exists || fs::IsLink(path)) return ERROR_SUCCESS;
     sys::FileSecurity::Writer writer;
-    if (sys::FileSecurity::FindUntrustedWriter(path, writer) == ERROR_SUCCESS && writer.account.empty())
-        return ERROR_SUCCESS;
-    Log(kLogInfo) << L"CopyFiles: " << (writer.account.empty() ? std::wstring(L"who may change ") + path +
-                                                                      L" could not be read"
-                                                                : writer.account + L" may change " + path + L" (" +
-                                                                      writer.rights + L")")
-                  << L": it is replaced, not written into";
+    const DWORD read = sys::FileSecurity::FindUntrustedWriter(path, writer);
+    if (read == ERROR_SUCCESS && writer.account.empty()) return ERROR_SUCCESS;
+    const std::wstring why = read == ERROR_SUCCESS ? sys::FileSecurity::WhoMayChange(path, writer)
+                                                   : L"who may change " + path + L" could not be read";
+    Log(kLogInfo) << L"CopyFiles: " << why << L": it is replaced, not written into";
     if (DWORD r = fs::DeleteFile(name, folder, tempDir)) {
         Log(kLogError) << L"CopyFiles: DeleteFile failure" << kErrorSuffix << r;
         return r;

@@ -118,4 +118,8 @@ DWORD FindUntrustedWriter(const std::wstring& path, Writer& writer) {
     return ERROR_SUCCESS;
 }
 
+std::wstring WhoMayChange(const std::wstring& place, const Writer& writer) {
+    return writer.account + L" may change " + place + L" (" + writer.rights + L")";
+}
+
 }  // namespace sys::FileSecurity

@@ -19,5 +19,7 @@ struct Writer {
 // that may, found in the DACL or as the owner (who may always change the permissions). A
 // DACL that cannot be read is its code.
 DWORD FindUntrustedWriter(const std::wstring& path, Writer& writer);
+// "account may change place (rights)", as the log lines say it.
+std::wstring WhoMayChange(const std::wstring& place, const Writer& writer);
 
 }  // namespace sys::FileSecurity

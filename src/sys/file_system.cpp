@@ -46,7 +46,6 @@ bool IsLinkEntry(const WIN32_FIND_DATAW& entry) {
     return (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-
 // GetTickCount read as a signed number: after 2^31 ms of uptime the suffix starts with "-".
 std::wstring TickCountSuffix() {
     return std::to_wstring(static_cast<std::int32_t>(GetTickCount()));
