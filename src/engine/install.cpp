@@ -3,6 +3,23 @@
 #include "sys/sessions.h"
 
 DWORD PluginInstallationManager::Install() {
+    bool deploying = false;
+    try {
+        return InstallSteps(deploying);
+    } catch (...) {
+        // Out of memory: what was laid down goes, as after any failed step; the exception
+        // then answers the request.
+        if (deploying) {
+            try {
+                CleanUp(/*isUninstall=*/false);
+            } catch (...) {
+            }
+        }
+        throw;
+    }
+}
+
+DWORD PluginInstallationManager::InstallSteps(bool& deploying) {
     ApplicationPathList appInstallLocationList;
     INIFileEntryInfo iniFileEntryInfo;
     std::wstring sectionName;
@@ -16,6 +33,7 @@ DWORD PluginInstallationManager::Install() {
         return ReportFailure(L"Install: GetInstalledApplicationList failure.", r);
     if (appInstallLocationList.empty()) return kResultNotInstalled;
 
+    deploying = true;
     if (DWORD r = CopyFiles(appInstallLocationList, compareVersions))
         return ReportFailureAndRollBack(L"Install: CopyFiles failure.", r);
     if (IsCOMRegistrationRequired()) {

@@ -4,7 +4,9 @@
 
 #include <OutlookPluginInstaller.h>
 
-#include <sstream>
+#include <exception>
+#include <string>
+#include <type_traits>
 
 enum LogLevel : int {
     kLogTrace = 0,          // step start and end lines, details
@@ -16,23 +18,36 @@ enum LogLevel : int {
 // Put between a failure text and its code.
 inline constexpr const wchar_t* kErrorSuffix = L" Error=";
 
+// The line is built as the statement goes, so that running out of memory fails the statement
+// where it allocates; sending it, in the destructor, allocates nothing and cannot throw.
 class LogLine {
 public:
-    LogLine(PluginInstallerLogger* logger, int level) : logger_(logger), level_(level) {}
+    LogLine(PluginInstallerLogger* logger, int level)
+        : logger_(logger), level_(level), exceptions_(std::uncaught_exceptions()) {}
     LogLine(const LogLine&) = delete;
     LogLine& operator=(const LogLine&) = delete;
     ~LogLine() {
-        if (logger_) logger_->Log(level_, stream_.str().c_str());
+        // A line left half built by an exception is not sent.
+        if (logger_ && std::uncaught_exceptions() == exceptions_) logger_->Log(level_, line_.c_str());
     }
 
-    template <typename T>
-    LogLine& operator<<(const T& value) {
-        stream_ << value;
+    LogLine& operator<<(const wchar_t* text) {
+        line_ += text;
+        return *this;
+    }
+    LogLine& operator<<(const std::wstring& text) {
+        line_ += text;
+        return *this;
+    }
+    template <typename Number, std::enable_if_t<std::is_arithmetic_v<Number>, int> = 0>
+    LogLine& operator<<(Number number) {
+        line_ += std::to_wstring(number);
         return *this;
     }
 
 private:
     PluginInstallerLogger* logger_;
     int level_;
-    std::wostringstream stream_;
+    int exceptions_;
+    std::wstring line_;
 };

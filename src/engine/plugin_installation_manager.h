@@ -121,6 +121,8 @@ public:
     const std::wstring& GetTempDir() const { return tempDir; }
 
 protected:
+    // Install's steps; `deploying` is set once they begin to lay anything down.
+    DWORD InstallSteps(bool& deploying);
     LogLine Log(int level) const { return LogLine(logger, level); }
     // A procedure's summary line for the step that failed; the procedure's result 1.
     DWORD ReportFailure(const wchar_t* text, DWORD code);

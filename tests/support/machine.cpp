@@ -210,7 +210,8 @@ const Library& TheLibrary() {
 
 unsigned int RunRequest(const std::wstring& folder, const std::wstring& request, Transcript& log) {
     PluginInstaller* installer = TheLibrary().create();
-    unsigned int result = installer->Initialize(folder.c_str(), &log);
+    // No object: memory is exhausted.
+    unsigned int result = installer ? installer->Initialize(folder.c_str(), &log) : ERROR_NOT_ENOUGH_MEMORY;
     if (result == 0) {
         if (request == L"install") result = installer->Install();
         else if (request == L"repair") result = installer->Repair();
