@@ -4,7 +4,6 @@
 
 #include <OutlookPluginInstaller.h>
 
-#include <exception>
 #include <string>
 #include <type_traits>
 
@@ -19,35 +18,37 @@ enum LogLevel : int {
 inline constexpr const wchar_t* kErrorSuffix = L" Error=";
 
 // The line is built as the statement goes, so that running out of memory fails the statement
-// where it allocates; sending it, in the destructor, allocates nothing and cannot throw.
+// where it allocates; sending it, in the destructor, allocates nothing and cannot throw. A
+// line whose building failed is not sent.
 class LogLine {
 public:
-    LogLine(PluginInstallerLogger* logger, int level)
-        : logger_(logger), level_(level), exceptions_(std::uncaught_exceptions()) {}
+    LogLine(PluginInstallerLogger* logger, int level) : logger_(logger), level_(level) {}
     LogLine(const LogLine&) = delete;
     LogLine& operator=(const LogLine&) = delete;
     ~LogLine() {
-        // A line left half built by an exception is not sent.
-        if (logger_ && std::uncaught_exceptions() == exceptions_) logger_->Log(level_, line_.c_str());
+        if (logger_ && complete_) logger_->Log(level_, line_.c_str());
     }
 
-    LogLine& operator<<(const wchar_t* text) {
-        line_ += text;
-        return *this;
-    }
-    LogLine& operator<<(const std::wstring& text) {
-        line_ += text;
-        return *this;
-    }
+    LogLine& operator<<(const wchar_t* text) { return Append(text); }
+    LogLine& operator<<(const std::wstring& text) { return Append(text.c_str()); }
     template <typename Number, std::enable_if_t<std::is_arithmetic_v<Number>, int> = 0>
     LogLine& operator<<(Number number) {
+        complete_ = false;
         line_ += std::to_wstring(number);
+        complete_ = true;
         return *this;
     }
 
 private:
+    LogLine& Append(const wchar_t* text) {
+        complete_ = false;
+        line_ += text;
+        complete_ = true;
+        return *this;
+    }
+
     PluginInstallerLogger* logger_;
     int level_;
-    int exceptions_;
+    bool complete_ = true;
     std::wstring line_;
 };

@@ -61,11 +61,13 @@ std::wstring AccountName(PSID sid) {
 // The account of the thread's token, or of the process's when it impersonates nobody.
 DWORD CurrentUser(std::vector<BYTE>& user) {
     UniqueKernelHandle token;
-    if (!::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()) &&
-        !::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()))
-        return ::GetLastError();
+    if (!::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.put())) {
+        if (::GetLastError() != ERROR_NO_TOKEN) return ::GetLastError();
+        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return ::GetLastError();
+    }
     DWORD size = 0;
-    ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    if (!::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size) && ::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return ::GetLastError();
     user.assign(size, 0);
     if (!::GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) return ::GetLastError();
     return ERROR_SUCCESS;

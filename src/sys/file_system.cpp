@@ -70,36 +70,43 @@ UniqueFile OpenForReading(const std::wstring& path) {
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-// Up to `size` bytes from where the file stands; false when reading fails.
-bool ReadBlock(const UniqueFile& file, std::string& block, DWORD size) {
+// Up to `size` bytes from where the file stands.
+DWORD ReadBlock(const UniqueFile& file, std::string& block, DWORD size) {
     block.resize(size);
     DWORD read = 0;
-    if (!ReadFile(file.get(), block.data(), size, &read, nullptr)) return false;
+    if (!ReadFile(file.get(), block.data(), size, &read, nullptr)) return GetLastError();
     block.resize(read);
-    return true;
+    return ERROR_SUCCESS;
 }
 
 // A copy that was cut short (the copying process killed, the machine stopped) holds the
 // beginning of its source and then nothing, or zeros where the copy had reserved the full
 // size. Its FileVersion, in the first block, still reads as the source's. Both files are
-// read a block at a time: either may be as large as anyone made it.
-bool IsCutShortCopy(const std::wstring& copy, const std::wstring& source) {
+// read a block at a time: either may be as large as anyone made it. A file that cannot be
+// read fails the check rather than passing it.
+DWORD IsCutShortCopy(const std::wstring& copy, const std::wstring& source, bool& cutShort) {
     constexpr DWORD kBlockSize = 64 * 1024;
+    cutShort = false;
     const UniqueFile copyFile = OpenForReading(copy);
+    if (!copyFile) return GetLastError();
     const UniqueFile sourceFile = OpenForReading(source);
+    if (!sourceFile) return GetLastError();
     LARGE_INTEGER copySize{};
     LARGE_INTEGER sourceSize{};
-    if (!copyFile || !sourceFile || !GetFileSizeEx(copyFile.get(), &copySize) ||
-        !GetFileSizeEx(sourceFile.get(), &sourceSize) || copySize.QuadPart > sourceSize.QuadPart)
-        return false;
+    if (!GetFileSizeEx(copyFile.get(), &copySize) || !GetFileSizeEx(sourceFile.get(), &sourceSize))
+        return GetLastError();
+    if (copySize.QuadPart > sourceSize.QuadPart) return ERROR_SUCCESS;
     std::string copyBlock;
     std::string sourceBlock;
     bool differed = false;
     for (;;) {
-        if (!ReadBlock(copyFile, copyBlock, kBlockSize) || !ReadBlock(sourceFile, sourceBlock, kBlockSize) ||
-            sourceBlock.size() < copyBlock.size())
-            return false;
-        if (copyBlock.empty()) return differed || copySize.QuadPart < sourceSize.QuadPart;
+        if (DWORD r = ReadBlock(copyFile, copyBlock, kBlockSize)) return r;
+        if (DWORD r = ReadBlock(sourceFile, sourceBlock, kBlockSize)) return r;
+        if (sourceBlock.size() < copyBlock.size()) return ERROR_SUCCESS;
+        if (copyBlock.empty()) {
+            cutShort = differed || copySize.QuadPart < sourceSize.QuadPart;
+            return ERROR_SUCCESS;
+        }
         size_t at = 0;
         if (!differed) {
             at = static_cast<size_t>(
@@ -108,7 +115,7 @@ bool IsCutShortCopy(const std::wstring& copy, const std::wstring& source) {
         }
         if (!std::all_of(copyBlock.begin() + static_cast<std::ptrdiff_t>(at), copyBlock.end(),
                          [](char byte) { return byte == '\0'; }))
-            return false;
+            return ERROR_SUCCESS;
     }
 }
 
@@ -213,8 +220,9 @@ DWORD CopyFile(const std::wstring& fileName, const std::wstring& sourceFolder,
 DWORD CompareFileVersions(const std::wstring& fileName, const std::wstring& folderA,
                           const std::wstring& folderB, bool& differs) {
     differs = true;
-    if (IsCutShortCopy(JoinPath(folderB, fileName), JoinPath(folderA, fileName)))
-        return ERROR_SUCCESS;
+    bool cutShort = false;
+    if (DWORD r = IsCutShortCopy(JoinPath(folderB, fileName), JoinPath(folderA, fileName), cutShort)) return r;
+    if (cutShort) return ERROR_SUCCESS;
     std::wstring versionA;
     std::wstring versionB;
     HRESULT hr = VersionInfo::GetFileVersionString(JoinPath(folderA, fileName), versionA);

@@ -49,8 +49,13 @@ DWORD ReadValue(const std::wstring& file, const std::wstring& section, const std
     DWORD copied = 0;
     do {
         buffer.assign(buffer.size() + kReadGrowth, L'\0');
+        ::SetLastError(ERROR_SUCCESS);
         copied = ::GetPrivateProfileStringW(section.c_str(), key.c_str(), nullptr, &buffer[0],
                                             static_cast<DWORD>(buffer.size()), file.c_str());
+        // Nothing copied is an empty or missing value, unless the file could not be read: a
+        // value taken as empty then would be written back without the items it holds.
+        const DWORD error = copied == 0 ? ::GetLastError() : ERROR_SUCCESS;
+        if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) return error;
     } while (copied == buffer.size() - 1);
     value.assign(buffer.c_str());
     return ERROR_SUCCESS;
