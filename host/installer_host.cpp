@@ -1,8 +1,10 @@
 // Reference host: loads OutlookPluginInstaller.dll the way the agent does and runs one
 // request on a folder, printing every log line. Support staff use it to replay a run, and
 // its status command to see why the add-in does not load without changing anything.
+#include "build_commit.h"
 #include "status.h"
 #include "status_output.h"
+#include "version.h"
 
 #include <windows.h>
 
@@ -19,6 +21,7 @@ namespace {
 constexpr const wchar_t* kUsage =
     L"Usage: installer-host.exe install|repair|uninstall <folder> [--dll <path>]\n"
     L"       installer-host.exe status <folder> [--json]\n"
+    L"       installer-host.exe --version\n"
     L"\n"
     L"Loads OutlookPluginInstaller.dll (by default from this program's folder), calls\n"
     L"Initialize with <folder> (its \"Install\" subfolder holds tolvane.dll and\n"
@@ -76,6 +79,10 @@ std::wstring DefaultDllPath() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (argc == 2 && std::wcscmp(argv[1], L"--version") == 0) {
+        PrintUtf8(L"installer-host " INSTALLER_VERSION_TEXT L", commit " INSTALLER_BUILD_COMMIT L"\n");
+        return 0;
+    }
     if (argc < 3 || std::wcscmp(argv[1], L"--help") == 0) {
         PrintUtf8(kUsage);
         return argc >= 2 && std::wcscmp(argv[1], L"--help") == 0 ? 0 : ERROR_BAD_ARGUMENTS;
