@@ -20,7 +20,7 @@ namespace {
 
 constexpr const wchar_t* kUsage =
     L"Usage: installer-host.exe install|repair|uninstall <folder> [--dll <path>]\n"
-    L"       installer-host.exe status <folder> [--json]\n"
+    L"       installer-host.exe status <folder> [--json] [--dll <path>]\n"
     L"       installer-host.exe --version\n"
     L"\n"
     L"Loads OutlookPluginInstaller.dll (by default from this program's folder), calls\n"
@@ -34,7 +34,8 @@ constexpr const wchar_t* kUsage =
     L"\n"
     L"status reads what the add-in needs on this machine for <folder> and changes nothing.\n"
     L"It prints every fact, each problem with the request that fixes it (or why none\n"
-    L"does) and a verdict; --json prints the same as one JSON document. Exit code: 0\n"
+    L"does) and a verdict; --json prints the same as one JSON document. It names the\n"
+    L"FileVersion of the DLL (by default the one in this program's folder). Exit code: 0\n"
     L"healthy, 1 something to fix, 2 Outlook not installed.\n";
 
 void PrintBytes(const std::string& bytes) {
@@ -51,8 +52,8 @@ void PrintUtf8(const std::wstring& text) {
     PrintBytes(bytes);
 }
 
-int Status(const wchar_t* folder, bool json) {
-    const status::Report report = status::Diagnose(folder);
+int Status(const wchar_t* folder, const std::wstring& dllPath, bool json) {
+    const status::Report report = status::Diagnose(folder, dllPath);
     if (json) PrintBytes(status::ReportJson(report).dump(2) + "\n");
     else PrintUtf8(status::ReportText(report));
     return report.exitCode;
@@ -69,13 +70,6 @@ public:
     }
 };
 
-std::wstring DefaultDllPath() {
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1) + L"OutlookPluginInstaller.dll";
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -89,15 +83,21 @@ int wmain(int argc, wchar_t** argv) {
     }
     const std::wstring request = argv[1];
     const wchar_t* folder = argv[2];
+    std::wstring dllPath = status::DllBesideProgram();
     if (request == L"status") {
-        const bool json = argc == 4 && std::wcscmp(argv[3], L"--json") == 0;
-        if (argc != 3 && !json) {
-            PrintUtf8(kUsage);
-            return ERROR_BAD_ARGUMENTS;
+        bool json = false;
+        for (int i = 3; i < argc; ++i) {
+            if (std::wcscmp(argv[i], L"--json") == 0) {
+                json = true;
+            } else if (std::wcscmp(argv[i], L"--dll") == 0 && i + 1 < argc) {
+                dllPath = argv[++i];
+            } else {
+                PrintUtf8(kUsage);
+                return ERROR_BAD_ARGUMENTS;
+            }
         }
-        return Status(folder, json);
+        return Status(folder, dllPath, json);
     }
-    std::wstring dllPath = DefaultDllPath();
     if (argc == 5 && std::wcscmp(argv[3], L"--dll") == 0) dllPath = argv[4];
     if (request != L"install" && request != L"repair" && request != L"uninstall") {
         PrintUtf8(kUsage);

@@ -28,6 +28,7 @@ constexpr const wchar_t* kRequestInstall = L"install";
 constexpr const wchar_t* kRequestRepair = L"repair";
 constexpr const wchar_t* kRequestUninstall = L"uninstall";
 constexpr size_t kClsidTextLength = 39;
+constexpr const wchar_t* kLibraryFile = L"OutlookPluginInstaller.dll";
 
 DWORD ViewOf(int bitness) { return bitness == 64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY; }
 int BitnessOf(DWORD view) { return view == KEY_WOW64_64KEY ? 64 : 32; }
@@ -79,12 +80,13 @@ std::wstring ProgramOf(const std::wstring& command) {
 
 class Diagnosis {
 public:
-    explicit Diagnosis(const std::wstring& agentFolder) {
+    Diagnosis(const std::wstring& agentFolder, const std::wstring& dllPath) : dllPath_(dllPath) {
         report_.agentFolder = agentFolder;
         profile_.Initialize(agentFolder, nullptr);
     }
 
     Report Run() {
+        Read(L"library", &Diagnosis::ReadLibrary);
         Read(L"Outlook", &Diagnosis::ReadOutlook);
         Read(L"files", &Diagnosis::ReadFiles);
         Read(L"COM class", &Diagnosis::ReadComClass);
@@ -119,6 +121,14 @@ private:
             L"another account than the agent's may also be refused)");
     }
 
+    // Which build support staff diagnose with. Not judged: the agent may load its own copy.
+    void ReadLibrary() {
+        FileFact& dll = report_.dll;
+        dll.path = dllPath_;
+        dll.unreadable = fs::DoesFileExists(dll.path, dll.present) != ERROR_SUCCESS;
+        if (dll.present) sys::VersionInfo::GetFileVersionString(dll.path, dll.fileVersion);
+    }
+
     void ReadOutlook() {
         for (const int bitness : kBitnesses) {
             for (const wchar_t* key : kInstallRootKeys) {
@@ -150,7 +160,11 @@ private:
             ReadFailure(file.path, r);
             file.unreadable = true;
         }
-        if (file.present) sys::VersionInfo::GetFileVersionString(file.path, file.fileVersion);
+        if (file.present) {
+            // A file without a version resource has none to show; any other failure is a failed read.
+            const HRESULT r = sys::VersionInfo::GetFileVersionString(file.path, file.fileVersion);
+            if (FAILED(r) && HRESULT_CODE(r) != ERROR_RESOURCE_DATA_NOT_FOUND) ReadFailure(file.path, HRESULT_CODE(r));
+        }
         return file;
     }
 
@@ -176,6 +190,11 @@ private:
                 // As repair verifies: files without version resources are not compared.
                 file.matchesSource = compared == ERROR_RESOURCE_DATA_NOT_FOUND ||
                                      (compared == ERROR_SUCCESS && !differs);
+                // What could not be compared is not judged outdated.
+                if (file.present && compared != ERROR_SUCCESS && compared != ERROR_RESOURCE_DATA_NOT_FOUND) {
+                    ReadFailure(file.path, compared);
+                    file.unreadable = true;
+                }
                 report_.deployedFiles.push_back(std::move(file));
             }
         }
@@ -186,10 +205,13 @@ private:
             if (IsInFolder(path, report_.agentFolder)) report_.pendingDeletions.push_back(path);
 
         const std::wstring& temp = profile_.GetTempDir();
-        if (fs::IsLink(temp)) return;  // what it points to is not temp's
+        if (IsLink(temp)) return;  // what it points to is not temp's
         WIN32_FIND_DATAW entry;
         const sys::UniqueFind search(::FindFirstFileW(fs::JoinPath(temp, L"*").c_str(), &entry));
-        if (!search) return;
+        if (!search) {
+            if (const DWORD r = ::GetLastError(); !IsAbsent(r)) ReadFailure(temp, r);
+            return;
+        }
         do {
             const std::wstring name = entry.cFileName;
             if (name == L"." || name == L"..") continue;
@@ -198,6 +220,17 @@ private:
                                                      [&](const std::wstring& p) { return SamePath(p, path); });
             report_.temp.push_back({name, pendingDeletion});
         } while (::FindNextFileW(search.get(), &entry));
+        if (const DWORD r = ::GetLastError(); r != ERROR_NO_MORE_FILES) ReadFailure(temp, r);
+    }
+
+    // Whether the place is a link; one whose attributes cannot be read is a failed read.
+    bool IsLink(const std::wstring& path) {
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            if (const DWORD r = ::GetLastError(); !IsAbsent(r)) ReadFailure(path, r);
+            return false;
+        }
+        return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     }
 
     void ReadComClass() {
@@ -346,7 +379,7 @@ private:
         for (const FileFact& file : report_.deployedFiles)
             if (file.present) places.push_back(file.path);
         for (const std::wstring& place : places) {
-            if (fs::IsLink(place)) continue;
+            if (IsLink(place)) continue;
             sys::FileSecurity::Writer writer;
             if (const DWORD r = sys::FileSecurity::FindUntrustedWriter(place, writer)) ReadFailure(place, r);
             if (!writer.account.empty()) report_.unsafePlaces.push_back({place, writer.account, writer.rights});
@@ -354,7 +387,7 @@ private:
         std::vector<std::wstring> linkable{profile_.GetInstallSourceDir(), profile_.GetTempDir()};
         for (const FileFact& file : report_.deployedFiles) linkable.push_back(file.path);
         for (const std::wstring& path : linkable)
-            if (fs::IsLink(path)) report_.links.push_back(path);
+            if (IsLink(path)) report_.links.push_back(path);
     }
 
     void JudgeSafety() {
@@ -416,7 +449,7 @@ private:
         if (!ownFile->present)
             Add("file-missing", ownFile->path, L"the deployed add-in file is missing", {kRequestRepair},
                 L"repair finds it missing and copies it from Install");
-        else if (sourcePresent && !ownFile->matchesSource)
+        else if (sourcePresent && !ownFile->unreadable && !ownFile->matchesSource)
             Add("file-outdated", ownFile->path,
                 L"the deployed add-in file (FileVersion " + ownFile->fileVersion + L") differs from Install's",
                 {kRequestRepair}, L"repair compares FileVersions and copies Install's file");
@@ -525,6 +558,7 @@ private:
         report_.exitCode = report_.problems.empty() ? kExitHealthy : kExitNeedsFixing;
     }
 
+    const std::wstring dllPath_;
     OutlookPluginInstallationManager profile_;
     bool detectionFailed_ = false;
     bool incomplete_ = false;
@@ -533,6 +567,27 @@ private:
 
 }  // namespace
 
-Report Diagnose(const std::wstring& agentFolder) { return Diagnosis(agentFolder).Run(); }
+std::wstring DllBesideProgram() {
+    wchar_t path[MAX_PATH];
+    const std::wstring program(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
+    return program.substr(0, program.find_last_of(L'\\') + 1) + kLibraryFile;
+}
+
+Report Diagnose(const std::wstring& agentFolder, const std::wstring& dllPath) {
+    try {
+        return Diagnosis(agentFolder, dllPath).Run();
+    } catch (const std::exception&) {
+        // Memory ran out outside the parts read: nothing read can be trusted.
+        Report failed;
+        failed.verdict = Verdict::kNeedsFixing;
+        failed.exitCode = kExitNeedsFixing;
+        try {
+            failed.agentFolder = agentFolder;
+            failed.problems.push_back({"read-failure", agentFolder, L"could not be read: error 8", {}, L"memory ran out"});
+        } catch (const std::exception&) {
+        }
+        return failed;
+    }
+}
 
 }  // namespace status

@@ -114,6 +114,7 @@ inline constexpr int kExitOutlookNotInstalled = 2;
 
 struct Report {
     std::wstring agentFolder;
+    FileFact dll;                     // the library a host would load: which build is diagnosed
     std::vector<OutlookInstallation> outlooks;
     int requestBitness = 0;           // the add-in a request would lay down: 32, 64, 0 without Outlook
     std::wstring requestFile;
@@ -134,7 +135,11 @@ struct Report {
     int exitCode = kExitHealthy;
 };
 
-// Reads the machine for the agent folder `agentFolder`, as given to the library.
-Report Diagnose(const std::wstring& agentFolder);
+// OutlookPluginInstaller.dll in the running program's folder, where a host loads it from.
+std::wstring DllBesideProgram();
+
+// Reads the machine for the agent folder `agentFolder`, as given to the library, and the
+// FileVersion of the library at `dllPath` (a fact only: the diagnosis does not load it).
+Report Diagnose(const std::wstring& agentFolder, const std::wstring& dllPath = DllBesideProgram());
 
 }  // namespace status

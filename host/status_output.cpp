@@ -147,6 +147,8 @@ json FileJson(const FileFact& file, bool deployed) {
 std::wstring ReportText(const Report& report) {
     std::wostringstream out;
     out << L"Diagnosis of the Outlook add-in, agent folder " << report.agentFolder << L"\n";
+    out << L"Library " << report.dll.path << L": "
+        << (report.dll.unreadable ? std::wstring(L"could not be read") : FileLine(report.dll)) << L"\n";
     TextOutlook(report, out);
     TextFiles(report, out);
     TextSafety(report, out);
@@ -257,6 +259,8 @@ json ReportJson(const Report& report) {
     }
 
     return {{"agentFolder", Utf8(report.agentFolder)},
+            {"dllPath", Utf8(report.dll.path)},
+            {"dllVersion", report.dll.present ? json(Utf8(report.dll.fileVersion)) : json(nullptr)},
             {"outlook",
              {{"installations", outlooks},
               {"requestBitness", report.requestBitness == 0 ? json(nullptr) : json(report.requestBitness)},
