@@ -1,9 +1,10 @@
 #!/bin/sh
-# Installs what building and testing need on a Debian machine, if it is missing.
+# Installs what building, testing and checking the package need on a Debian machine, if it
+# is missing.
 set -eu
 packages="cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-i686-posix mingw-w64-tools
           binutils-mingw-w64-x86-64 wine wine64 libwine-dev googletest
-          nlohmann-json3-dev"
+          nlohmann-json3-dev unzip"
 missing=""
 for package in $packages; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
