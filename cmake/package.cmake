@@ -17,8 +17,7 @@ foreach(binary OutlookPluginInstaller installer-host)
 endforeach()
 install(FILES ${PUBLIC_HEADER} DESTINATION ${PACKAGE_INCLUDE_DIR})
 install(FILES ${PACKAGE_README} DESTINATION .)
-# docs/ is being written; the package takes it as soon as it is there.
-install(DIRECTORY ${PACKAGE_DOCS_DIR} DESTINATION . OPTIONAL)
+install(DIRECTORY ${PACKAGE_DOCS_DIR} DESTINATION .)
 install(CODE "write_checksums(\"\${CMAKE_INSTALL_PREFIX}\" ${PACKAGE_CHECKSUMS})")
 
 set(CPACK_GENERATOR ZIP)
