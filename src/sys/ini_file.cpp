@@ -15,11 +15,14 @@ constexpr DWORD kReadGrowth = 260;
 // The only characters trimmed from items.
 constexpr const wchar_t* kBlanks = L" \n\t\r";
 
-// Only whether the file opens for reading counts: a missing file is never created.
-bool FileExists(const std::wstring& file) {
+// Whether the file opens for reading: a missing file is never created. A file or folder not
+// found is ERROR_FILE_NOT_FOUND; any other failure is passed on as it is.
+DWORD OpenForReading(const std::wstring& file) {
     const UniqueFile handle(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                           OPEN_EXISTING, 0, nullptr));
-    return static_cast<bool>(handle);
+    if (handle) return ERROR_SUCCESS;
+    const DWORD error = ::GetLastError();
+    return error == ERROR_PATH_NOT_FOUND ? ERROR_FILE_NOT_FOUND : error;
 }
 
 std::wstring Trim(const std::wstring& text) {
@@ -79,10 +82,10 @@ void SplitValue(const std::wstring& value, const std::wstring& delimiter,
 DWORD AddValue(const std::wstring& file, const std::wstring& section, const std::wstring& key,
                const std::wstring& item, const std::wstring& delimiter) {
     if (delimiter.empty()) return ERROR_BAD_ARGUMENTS;
-    if (!FileExists(file)) return ERROR_FILE_NOT_FOUND;
+    if (DWORD r = OpenForReading(file)) return r;
 
     std::wstring value;
-    ReadValue(file, section, key, value);
+    if (DWORD r = ReadValue(file, section, key, value)) return r;
     std::vector<std::wstring> items;
     SplitValue(value, delimiter, items);
     for (const std::wstring& existing : items)
@@ -97,10 +100,10 @@ DWORD AddValue(const std::wstring& file, const std::wstring& section, const std:
 DWORD RemoveValue(const std::wstring& file, const std::wstring& section, const std::wstring& key,
                   const std::wstring& item, const std::wstring& delimiter) {
     if (delimiter.empty()) return ERROR_BAD_ARGUMENTS;
-    if (!FileExists(file)) return ERROR_FILE_NOT_FOUND;
+    if (DWORD r = OpenForReading(file)) return r;
 
     std::wstring value;
-    ReadValue(file, section, key, value);
+    if (DWORD r = ReadValue(file, section, key, value)) return r;
     std::vector<std::wstring> items;
     SplitValue(value, delimiter, items);
 
@@ -116,17 +119,17 @@ DWORD RemoveValue(const std::wstring& file, const std::wstring& section, const s
 
 DWORD GetValues(const std::wstring& file, const std::wstring& section, const std::wstring& key,
                 const std::wstring& delimiter, std::vector<std::wstring>& items) {
-    if (!FileExists(file)) return ERROR_FILE_NOT_FOUND;
+    if (DWORD r = OpenForReading(file)) return r;
     std::wstring value;
-    ReadValue(file, section, key, value);
+    if (DWORD r = ReadValue(file, section, key, value)) return r;
     SplitValue(value, delimiter, items);
     return ERROR_SUCCESS;
 }
 
 DWORD ClearValue(const std::wstring& file, const std::wstring& section, const std::wstring& key) {
-    if (!FileExists(file)) return ERROR_FILE_NOT_FOUND;
+    if (DWORD r = OpenForReading(file)) return r;
     std::wstring value;
-    ReadValue(file, section, key, value);
+    if (DWORD r = ReadValue(file, section, key, value)) return r;
     if (value.empty()) return ERROR_SUCCESS;
     // An empty text, not a null pointer: the key stays in the file.
     return WriteValue(file, section, key, std::wstring());

@@ -1,0 +1,334 @@
+// Every call the library makes to Windows and the C runtime fails once, in turn, allocations
+// included: the requests through the exported DLL on the scenario machines, the engine's INI
+// and config-file steps through the test profile, and the diagnosis. Each failure must leave
+// the host running, an answer that says what happened, the machine as the answer promises,
+// the calling thread as it was, and a machine that the next request without a failure puts
+// right. By default each call site fails once, the first time it is met in the run of the
+// table; with --every-call every call of every procedure fails in turn and the figures are
+// printed.
+#include "injector.h"
+#include "installer/outlook_plugin_installer_impl.h"
+#include "machine.h"
+#include "outlook/outlook_plugin_installation_manager.h"
+#include "state/installer_config_file.h"
+#include "status.h"
+#include "sys/ini_file.h"
+#include "test_profile.h"
+
+#include <objbase.h>
+
+#include <cstdio>
+#include <cstring>
+#include <set>
+
+namespace {
+
+bool everyCall = false;
+std::vector<size_t> assigned;  // a child's calls to fail; empty in the parent
+int wrongInChild = 0;
+std::set<std::pair<std::string, uintptr_t>> sitesFailed;  // in this run of the table
+
+HMODULE TheDll() { return GetModuleHandleW(L"OutlookPluginInstaller.dll"); }
+HMODULE Program() { return GetModuleHandleW(nullptr); }
+
+// One armed run: given the call to fail (1 is the first, 0 none), it arms the module around
+// the procedure and tells what is wrong afterwards, or nothing.
+using Attempt = std::function<std::string(size_t failAt, std::vector<injector::Call>& calls)>;
+
+// Under Wine a process serves at most 63 requests that use COM (the 64th waits forever), so
+// the failures are made in children of a few at a time, each running this test alone.
+constexpr size_t kCallsPerChild = 20;
+constexpr DWORD kChildTimeoutMs = 600000;
+constexpr int kChildExit = 1000;  // plus the number of failures it found wrong; a crash exits otherwise
+
+DWORD RunChild(const std::vector<size_t>& ks) {
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::wstring line = L"injection.exe --gtest_brief=1 --gtest_filter=" +
+                        std::wstring(test->test_suite_name(), test->test_suite_name() + strlen(test->test_suite_name())) +
+                        L"." + std::wstring(test->name(), test->name() + strlen(test->name())) + L" --fail=";
+    for (const size_t k : ks) line += std::to_wstring(k) + L",";
+    wchar_t program[MAX_PATH];
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child{};
+    if (!CreateProcessW(program, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child))
+        return GetLastError();
+    DWORD code = WAIT_TIMEOUT;
+    if (WaitForSingleObject(child.hProcess, kChildTimeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(child.hProcess, &code);
+    else TerminateProcess(child.hProcess, code);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    return code;
+}
+
+// A dry run counts the calls; then each is failed in turn (or each new site), in children.
+// Prints the procedure's figures: calls counted, failed, survived.
+void FailEachCall(const std::string& procedure, const Attempt& attempt) {
+    std::vector<injector::Call> calls;
+    if (!assigned.empty()) {
+        // The runtime's one-time allocations are made before any call fails.
+        EXPECT_EQ(attempt(0, calls), "") << "without a failure";
+        for (const size_t k : assigned) {
+            const std::string wrong = attempt(k, calls);
+            wrongInChild += !wrong.empty();
+            EXPECT_EQ(wrong, "") << procedure << ": call " << k << ", " << (k <= calls.size() ? calls[k - 1].function : "none");
+        }
+        return;
+    }
+    ASSERT_EQ(attempt(0, calls), "") << "without a failure";
+    std::vector<size_t> ks;
+    for (size_t k = 1; k <= calls.size(); ++k)
+        if (everyCall || sitesFailed.insert({calls[k - 1].function, calls[k - 1].site}).second) ks.push_back(k);
+    size_t wrong = 0;
+    for (size_t first = 0; first < ks.size(); first += kCallsPerChild) {
+        const std::vector<size_t> batch(ks.begin() + first, ks.begin() + std::min(ks.size(), first + kCallsPerChild));
+        const DWORD code = RunChild(batch) - kChildExit;
+        EXPECT_EQ(code, 0u) << procedure << ": " << (code <= batch.size() ? "see the failures above" : "a child crashed or hung")
+                            << ", code " << code + kChildExit;
+        wrong += std::min<size_t>(code, batch.size());
+    }
+    std::printf("figures: %s: %zu calls, %zu failed, %zu survived\n", procedure.c_str(), calls.size(), ks.size(),
+                ks.size() - wrong);
+}
+
+// A line of level 5 that ends in the Windows code, or in the HRESULT made of it. Memory has
+// two codes: COM's E_OUTOFMEMORY carries ERROR_OUTOFMEMORY.
+bool LogsError(const Transcript& log, DWORD code) {
+    std::vector<long> codes{static_cast<long>(code), static_cast<long>(HRESULT_FROM_WIN32(code))};
+    if (code == ERROR_NOT_ENOUGH_MEMORY) codes.push_back(ERROR_OUTOFMEMORY);
+    for (const std::wstring& line : log.lines)
+        for (const long logged : codes) {
+            const std::wstring ending = L"Error=" + std::to_wstring(logged);
+            if (line.rfind(L"[5] ", 0) == 0 && line.size() >= ending.size() &&
+                line.compare(line.size() - ending.size(), ending.size(), ending) == 0)
+                return true;
+        }
+    return false;
+}
+
+// What was logged, for a failure's message.
+std::string Lines(const Transcript& log) {
+    std::string text;
+    for (const std::wstring& line : log.lines) text += "\n  " + std::string(line.begin(), line.end());
+    return text;
+}
+
+// The thread is as the request found it: acting as itself, in no COM apartment.
+std::string ThreadAsItWas() {
+    HANDLE token = nullptr;
+    std::string wrong;
+    if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
+        CloseHandle(token);
+        wrong += "the thread acts as another user; ";
+    }
+    APTTYPE type;
+    APTTYPEQUALIFIER qualifier;
+    if (CoGetApartmentType(&type, &qualifier) != CO_E_NOTINITIALIZED) wrong += "the thread is left in an apartment; ";
+    return wrong;
+}
+
+// Requests through the exported DLL.
+struct Procedure {
+    const char* name;
+    const wchar_t* request;
+    unsigned int answer;  // without a failure
+    bool installedBefore;
+    std::function<void(Machine&)> setup;  // then, before the request
+};
+
+void PrintTo(const Procedure& p, std::ostream* out) { *out << p.name; }
+
+const std::wstring kUserAddin = std::wstring(L"\\") + kAddinKeyPath;
+const std::wstring kLoadTimes = L"\\Software\\Microsoft\\Office\\15.0\\Outlook\\AddInLoadTimes";
+
+const Procedure kProcedures[] = {
+    {"install", L"install", 0, false, nullptr},
+    {"repair-nothing-to-do", L"repair", 6, true, nullptr},
+    {"repair-after-deletion", L"repair", 0, true, [](Machine& m) { DeleteFileW(m.Dll().c_str()); }},
+    // The load time and the user's LoadBehavior are put right without a word: the answer stays 6.
+    {"repair-user-records", L"repair", 6, true,
+     [](Machine& m) {
+         SetValue(HKEY_USERS, m.Hive(1) + kDisabledItems15, L"other", REG_BINARY, DisabledRecord(L"C:\\other.dll"));
+         SetValue(HKEY_USERS, m.Hive(1) + kLoadTimes, kAddinProgId, REG_BINARY, "time");
+         SetDword(HKEY_USERS, m.Hive(2) + kUserAddin, L"LoadBehavior", 0);
+     }},
+    {"uninstall", L"uninstall", 0, true, nullptr},
+};
+
+class Request : public ::testing::TestWithParam<std::tuple<Outlook, Procedure>> {};
+
+TEST_P(Request, SurvivesEachFailedCall) {
+    const auto& [outlook, procedure] = GetParam();
+    const std::wstring request = procedure.request;
+    const bool uninstall = request == L"uninstall";
+    FailEachCall(std::string(procedure.name) + (outlook.view == KEY_WOW64_64KEY ? " x64" : " x86"),
+                 [&](size_t failAt, std::vector<injector::Call>& calls) {
+        Machine m(outlook);
+        if (procedure.installedBefore) {
+            EXPECT_EQ(m.Run(L"install"), 0u);
+        }
+        if (procedure.setup) procedure.setup(m);
+        m.log.lines.clear();
+        injector::Arm(TheDll(), failAt);
+        const unsigned int result = m.Run(request);
+        calls = injector::Disarm();
+        const Transcript answer = m.log;
+        std::string wrong = ThreadAsItWas();
+        // What the answer promises; a failed Install leaves nothing.
+        if (result == 0 || result == 6) wrong += uninstall ? m.NothingLeft() : m.Working();
+        else if (request == L"install") wrong += m.NothingLeft();
+        if (result == 1 && failAt <= calls.size() &&
+            !LogsError(answer, injector::FailureCode(calls[failAt - 1].function)))
+            wrong += "no level-5 line with the failed call's code; ";
+        if (failAt == 0 && result != procedure.answer)
+            wrong += "answered " + std::to_string(result) + "; ";
+        // Without a failure, the next request puts the machine right.
+        const unsigned int next = m.Run(uninstall ? L"uninstall" : L"repair");
+        const std::string after = uninstall ? m.NothingLeft() : m.Working();
+        if ((next != 0 && next != 6) || !after.empty())
+            wrong += "the next request answered " + std::to_string(next) + ": " + after;
+        if (!wrong.empty()) wrong = "answered " + std::to_string(result) + ": " + wrong + Lines(answer);
+        return wrong;
+    });
+}
+
+std::string RowName(const ::testing::TestParamInfo<Request::ParamType>& info) {
+    const auto& [outlook, procedure] = info.param;
+    return CaseName(std::string(procedure.name) + (outlook.view == KEY_WOW64_64KEY ? "_x64" : "_x86"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Procedures, Request,
+                         ::testing::Combine(::testing::Values(kOutlook64, kOutlook32), ::testing::ValuesIn(kProcedures)),
+                         RowName);
+
+// A host logger that allocates nothing: while the program's own calls are counted, every
+// allocation counted is the library's. It keeps the lines of level 5.
+class ErrorLog final : public PluginInstallerLogger {
+public:
+    void HostSlot0() override {}
+    void HostSlot1() override {}
+    void HostSlot2() override {}
+    void HostSlot3() override {}
+    void Log(int level, const wchar_t* message) override {
+        if (level == kLogError && count_ < kLines) wcsncpy_s(lines_[count_++], message, _TRUNCATE);
+    }
+    Transcript Kept() const {
+        Transcript kept;
+        for (size_t i = 0; i < count_; ++i) kept.lines.push_back(std::wstring(L"[5] ") + lines_[i]);
+        return kept;
+    }
+
+private:
+    static constexpr size_t kLines = 64;
+    wchar_t lines_[kLines][512] = {};
+    size_t count_ = 0;
+};
+
+// The engine's INI-entry and config-file steps, through the test profile: the item in two INI
+// files, the application folders and INI files recorded in the config file.
+struct EngineProcedure {
+    const char* name;
+    OutlookPluginInstallerImpl::Procedure request;
+    bool installedBefore;
+};
+
+void PrintTo(const EngineProcedure& p, std::ostream* out) { *out << p.name; }
+
+const EngineProcedure kEngineProcedures[] = {
+    {"install", &PluginInstallationManager::Install, false},
+    {"repair", &PluginInstallationManager::Repair, true},
+    {"uninstall", &PluginInstallationManager::Uninstall, true},
+};
+
+class EngineRequest : public ::testing::TestWithParam<EngineProcedure> {};
+
+TEST_P(EngineRequest, SurvivesEachFailedCall) {
+    const std::wstring folder = L"C:\\Agent\\Engine";
+    const auto ini = [&folder](const wchar_t* name) { return folder + L"\\ini\\" + name; };
+    // What is laid down: "deployed" or "nothing", or what differs from both.
+    const auto state = [&]() {
+        std::string state;
+        for (const wchar_t* name : {L"a.ini", L"b.ini"}) {
+            std::wstring value;
+            sys::IniFile::ReadValue(ini(name), L"Extensions", L"AddinManagers", value);
+            state += value == L"x,tolvane" ? "d" : value == L"x" ? "n" : "?";
+        }
+        std::vector<std::wstring> recorded;
+        InstallerConfigFile(folder).GetINIPaths(L"TestApp", recorded);
+        state += recorded.size() == 2 ? "d" : recorded.empty() ? "n" : "?";
+        state += Exists(folder + L"\\addin.txt") ? "d" : "n";
+        return state == "dddd" ? "deployed" : state == "nnnn" ? "nothing" : "partly laid down: " + state + " (INI files, records, file)";
+    };
+    const EngineProcedure& procedure = GetParam();
+    const bool uninstall = procedure.request == &PluginInstallationManager::Uninstall;
+    const bool install = procedure.request == &PluginInstallationManager::Install;
+    FailEachCall(std::string("engine ") + procedure.name, [&](size_t failAt, std::vector<injector::Call>& calls) {
+        ErrorLog log;
+        TestProfile p(folder, log, {ini(L"a.ini"), ini(L"b.ini")});
+        for (const wchar_t* name : {L"a.ini", L"b.ini"}) WriteFileBytes(ini(name), "[Extensions]\r\nAddinManagers=x\r\n");
+        p.section = L"TestApp";
+        p.sectionResult = 0;
+        if (procedure.installedBefore) {
+            EXPECT_EQ(p.Install(), 0u);
+        }
+        injector::Arm(Program(), failAt);
+        const unsigned int result = OutlookPluginInstallerImpl::RunRequest(&log, p, procedure.request, L"started", L"failure", L"completed");
+        calls = injector::Disarm();
+        std::string wrong = ThreadAsItWas();
+        const std::string promised = (result == 0 || result == 6) && !uninstall ? "deployed" : "nothing";
+        if ((result == 0 || result == 6 || install) && state() != promised) wrong += state() + "; ";
+        if (result == 1 && failAt <= calls.size() && !LogsError(log.Kept(), injector::FailureCode(calls[failAt - 1].function)))
+            wrong += "no level-5 line with the failed call's code; ";
+        if (failAt == 0 && result != (procedure.installedBefore && !uninstall ? 6u : 0u))
+            wrong += "answered " + std::to_string(result) + "; ";
+        const unsigned int next = uninstall ? p.Uninstall() : p.Repair();
+        if ((next != 0 && next != 6) || state() != (uninstall ? "nothing" : "deployed"))
+            wrong += "the next request answered " + std::to_string(next) + ": " + state();
+        if (!wrong.empty()) wrong = "answered " + std::to_string(result) + ": " + wrong + Lines(log.Kept());
+        return wrong;
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(Procedures, EngineRequest, ::testing::ValuesIn(kEngineProcedures),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The diagnosis of installer-host status: whatever call fails, it answers; on a working
+// machine it finds nothing but what it could not read, and on a broken one never "healthy".
+TEST(Diagnosis, SurvivesEachFailedCall) {
+    for (const bool broken : {false, true}) {
+        FailEachCall(broken ? "status, file deleted" : "status", [broken](size_t failAt, std::vector<injector::Call>& calls) {
+            Machine m(kOutlook64);
+            EXPECT_EQ(m.Run(L"install"), 0u);
+            if (broken) DeleteFileW(m.Dll().c_str());
+            const std::wstring dll = status::DllBesideProgram();
+            injector::Arm(Program(), failAt);
+            const status::Report report = status::Diagnose(m.folder, dll);
+            calls = injector::Disarm();
+            std::string wrong;
+            if (broken && report.verdict == status::Verdict::kHealthy) wrong += "healthy; ";
+            for (const status::Problem& problem : report.problems)
+                if (!broken && (failAt == 0 || problem.code != "read-failure")) wrong += problem.code + "; ";
+            return wrong;
+        });
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    for (int i = 1; i < argc; ++i) {
+        everyCall = everyCall || std::strcmp(argv[i], "--every-call") == 0;
+        if (std::strncmp(argv[i], "--fail=", 7) == 0)
+            for (const char* k = argv[i] + 7; *k; k = std::strchr(k, ',') + 1) assigned.push_back(std::atoi(k));
+    }
+    TheLibrary();
+    injector::Patch(TheDll());
+    injector::Patch(Program());
+    const std::vector<std::string> unlisted = injector::Unlisted(TheDll());
+    for (const std::string& function : assigned.empty() ? unlisted : std::vector<std::string>()) std::printf("the library imports %s, in neither table\n", function.c_str());
+    const int failed = RUN_ALL_TESTS();
+    if (!assigned.empty()) return kChildExit + std::max(wrongInChild, failed);
+    return failed || !unlisted.empty();
+}
