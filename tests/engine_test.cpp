@@ -127,39 +127,6 @@ const Case kCases[] = {
          held();
          e.Run("uninstall state");
      }},
-    // The clean-up matrix: which removal steps run after which failures, and what is reported.
-    {"cleanup-removal-fails", [](Engine& e) {
-         e.p.comRequired = e.p.registryRequired = true;
-         e.p.iniRequired = false;
-         WriteFileBytes(e.folder + L"\\addin.txt", "deployed");
-         e.p.allKeysResult = 5;
-         e.Run("uninstall");
-         e.p.allKeysResult = 0;
-         e.p.allComFilesResult = 1722;
-         e.Run("uninstall state");
-     }},
-    {"cleanup-enable-fail", [](Engine& e) {
-         e.p.iniRequired = false;
-         e.p.enableResult = 13;
-         e.Run("uninstall");
-         e.p.allFilesResult = 87;
-         e.Run("uninstall");
-         e.p.enableResult = ERROR_NOT_SUPPORTED;
-         e.p.enableFindsDisabled = true;
-         e.p.allFilesResult = 0;
-         e.Run("uninstall");
-     }},
-    // The most recent of the list and registry steps decides whether COM is unregistered.
-    {"cleanup-rollback", [](Engine& e) {
-         e.p.comRequired = e.p.registryRequired = true;
-         e.p.iniRequired = false;
-         e.p.applicationListForCleanUp = true;
-         e.p.applicationsResult = 1629;
-         e.Run("rollback");
-         e.p.applicationsResult = 0;
-         e.p.sectionResult = 87;
-         e.Run("rollback");
-     }},
 };
 
 class EngineCase : public ::testing::TestWithParam<Case> {};

@@ -163,24 +163,14 @@ const Case kCases[] = {
     // Install meets a fault: it fails and leaves nothing, or works around it.
     {"install-source-missing", kOutlook64, L"install", [](Machine& m) { return Delete(m.Source(L"tolvane.dll")); },
      kNothing},
-    {"install-root-unreadable", kOutlook64, L"install",
-     [](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kInstallRoot15, KEY_WOW64_64KEY); }, kNothing},
     {"install-in-use-no-temp", kOutlook64, L"install",
      [](Machine& m) { return Replace(m.Dll(), L"v2\\tolvane64.dll"), NoTemp(m, KeepLoaded(m.Dll())); },
      kKept},
     {"install-folder-in-place", kOutlook64, L"install", [](Machine& m) { return Folder(m.Dll()); }, kNothing},
-    {"install-source-held", kOutlook64, L"install", [](Machine& m) { return HoldOpen(m.Source(m.outlook.dll)); },
-     kNothing},
     {"install-no-export", kOutlook64, L"install",
      [](Machine& m) { return Replace(m.Source(m.outlook.dll), L"noexport\\tolvane64.dll"); }, kNothing},
     {"install-denied", kOutlook64, L"install",
      [](Machine& m) { return Replace(m.Source(m.outlook.dll), L"denied\\tolvane64.dll"); }, kNothing},
-    {"install-volatile-class", kOutlook64, L"install",
-     [](Machine&) { return MakeVolatile(HKEY_LOCAL_MACHINE, kAddinClassKey, 0); }, kNothing},
-    {"install-volatile-addins", kOutlook64, L"install",
-     [](Machine&) { return MakeVolatile(HKEY_LOCAL_MACHINE, kAddins, KEY_WOW64_64KEY); }, kNothing},
-    {"install-x86-volatile-addins", kOutlook32, L"install",
-     [](Machine&) { return MakeVolatile(HKEY_LOCAL_MACHINE, kAddins, KEY_WOW64_32KEY); }, kNothing},
     {"install-x86-sta", kOutlook32, L"install", [](Machine&) { return EnterSingleThreadedApartment(); }, kNothing},
     {"install-x86-broker-unregistered", kOutlook32, L"install",
      [](Machine&) { return BreakBroker(BrokerFault::kUnregistered); }, kNothing},
@@ -188,15 +178,7 @@ const Case kCases[] = {
      kNothing},
 
     // Repair meets a fault: it fails and leaves the add-in working once the fault is gone.
-    {"repair-disabled-unreadable", kOutlook64, L"(install) repair",
-     [](Machine& m) {
-         return Record(m, L"other", 0, DisabledRecord(L"C:\\other.dll")), DenyAccess(HKEY_USERS, m.Hive(1) + kDisabledItems15, 0);
-     },
-     kWorking},
     {"repair-sta", kOutlook64, L"(install) repair", [](Machine&) { return EnterSingleThreadedApartment(); }, kWorking},
-    {"repair-addin-key-unreadable", kOutlook64, L"(install) repair",
-     [](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kAddinKeyPath, KEY_WOW64_64KEY, KEY_ENUMERATE_SUB_KEYS); },
-     kWorking},
     {"repair-user-key-read-only", kOutlook64, L"(install) repair",
      [](Machine& m) {
          SetDword(HKEY_USERS, m.Hive(1) + kUserAddin, L"LoadBehavior", 0);
@@ -207,30 +189,13 @@ const Case kCases[] = {
      [](Machine& m) { return Replace(m.Source(m.outlook.dll), L"v2\\tolvane64.dll"), NoTemp(m, KeepLoaded(m.Dll())); },
      kKept},
     {"repair-folder-in-place", kOutlook64, L"(install) repair", [](Machine& m) { return Folder(m.Dll()); }, kNothing},
-    {"repair-volatile-class", kOutlook64, L"(install) repair",
-     [](Machine&) { return DeleteTree(HKEY_LOCAL_MACHINE, kAddinClassKey, KEY_WOW64_64KEY), MakeVolatile(HKEY_LOCAL_MACHINE, kAddinClassKey, 0); },
-     kNothing},
-    {"repair-volatile-addins", kOutlook64, L"(install) repair",
-     [](Machine&) {
-         return DeleteTree(HKEY_LOCAL_MACHINE, kAddins, KEY_WOW64_64KEY), MakeVolatile(HKEY_LOCAL_MACHINE, kAddins, KEY_WOW64_64KEY);
-     },
-     kNothing},
     {"repair-x86-broker-crashing", kOutlook32, L"(install) repair",
      [](Machine&) { return BreakBroker(BrokerFault::kCrashing); }, kWorking},
 
     // Uninstall meets a fault: it reports it, and a second Uninstall once the fault is gone
     // leaves nothing.
-    {"uninstall-disabled-unreadable", kOutlook64, L"(install) uninstall",
-     [](Machine& m) {
-         return Record(m, L"other", 0, DisabledRecord(L"C:\\other.dll")), DenyAccess(HKEY_USERS, m.Hive(1) + kDisabledItems15, 0);
-     },
-     kNothing},
     {"uninstall-empty-record", kOutlook64, L"(install) uninstall", [](Machine& m) { return Record(m, L"empty", 0, ""); },
      kNothing},
-    {"uninstall-addin-key-unreadable", kOutlook64, L"(install) uninstall",
-     [](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kAddinKeyPath, KEY_WOW64_64KEY); }, kKept},
-    {"uninstall-class-unreadable", kOutlook64, L"(install) uninstall",
-     [](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kAddinClassKey, KEY_WOW64_64KEY); }, kKept},
     {"uninstall-held-open", kOutlook64, L"(install) uninstall", [](Machine& m) { return HoldOpen(m.Dll()); }, kKept},
     {"uninstall-folder-in-place", kOutlook64, L"(install) uninstall",
      [](Machine& m) { return Folder(m.Agent(L"tolvane.dll")); }, kNothing},

@@ -3,95 +3,36 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <map>
 #include <utility>
 
 namespace injector {
 namespace {
 
-enum class Failure {
-    kFalse,      // FALSE, and the error as last error
-    kNull,       // a null handle or pointer, and the error as last error
-    kAllOnes,    // INVALID_HANDLE_VALUE, INVALID_FILE_ATTRIBUTES, no session
-    kZero,       // a count of zero characters or bytes, and the error as last error
-    kStatus,     // the error itself (LSTATUS, or a DWORD of the same meaning)
-    kHresult,    // E_ACCESSDENIED
-    kNoMemory,   // a null block: ERROR_NOT_ENOUGH_MEMORY and ENOMEM
-    kLookup,     // GetProcAddress: never fails, but what it finds is forwarded too
-};
+enum class Failure { kFalse, kNull, kAllOnes, kZero, kStatus, kHresult, kNoMemory, kLookup, kPass };
 
-struct Failing {
-    const char* function;
-    Failure failure;
-};
-
-// Every function that can fail and whose failure the module has to live with.
-const Failing kFailing[] = {
-    {"ConvertSidToStringSidW", Failure::kFalse}, {"GetAce", Failure::kFalse},
-    {"GetTokenInformation", Failure::kFalse}, {"ImpersonateLoggedOnUser", Failure::kFalse},
-    {"LookupAccountSidW", Failure::kFalse}, {"OpenProcessToken", Failure::kFalse},
-    {"OpenThreadToken", Failure::kFalse}, {"RevertToSelf", Failure::kFalse},
-    {"CopyFileW", Failure::kFalse}, {"CreateDirectoryW", Failure::kFalse},
-    {"DeleteFileW", Failure::kFalse}, {"FindNextFileW", Failure::kFalse},
-    {"GetFileSizeEx", Failure::kFalse}, {"MoveFileExW", Failure::kFalse},
-    {"ReadFile", Failure::kFalse}, {"RemoveDirectoryW", Failure::kFalse},
-    {"WritePrivateProfileStringW", Failure::kFalse}, {"GetFileVersionInfoW", Failure::kFalse},
-    {"VerQueryValueW", Failure::kFalse}, {"WTSEnumerateSessionsW", Failure::kFalse},
-    {"WTSQueryUserToken", Failure::kFalse},
-
-    {"GetNamedSecurityInfoW", Failure::kStatus}, {"RegCreateKeyExW", Failure::kStatus},
-    {"RegDeleteKeyExW", Failure::kStatus}, {"RegDeleteValueW", Failure::kStatus},
-    {"RegEnumKeyExW", Failure::kStatus}, {"RegEnumValueW", Failure::kStatus},
-    {"RegOpenKeyExW", Failure::kStatus}, {"RegQueryValueExW", Failure::kStatus},
-    {"RegSetValueExW", Failure::kStatus},
-
-    {"CreateFileW", Failure::kAllOnes}, {"FindFirstFileW", Failure::kAllOnes},
-    {"GetFileAttributesW", Failure::kAllOnes}, {"WTSGetActiveConsoleSessionId", Failure::kAllOnes},
-
-    {"GetPrivateProfileStringW", Failure::kZero}, {"GetFileVersionInfoSizeW", Failure::kZero},
-
-    {"LoadLibraryW", Failure::kNull}, {"LocalAlloc", Failure::kNoMemory},
-
-    {"malloc", Failure::kNoMemory}, {"calloc", Failure::kNoMemory}, {"realloc", Failure::kNoMemory},
-    {"_strdup", Failure::kNoMemory}, {"SysAllocString", Failure::kNoMemory},
-
-    {"CLSIDFromString", Failure::kHresult}, {"CoCreateInstance", Failure::kHresult},
-    {"CoGetClassObject", Failure::kHresult}, {"CoInitializeEx", Failure::kHresult},
-    {"DllRegisterServer", Failure::kHresult}, {"DllUnregisterServer", Failure::kHresult},
-
-    {"GetProcAddress", Failure::kLookup},
-};
-
-// What is passed through as it is, and why failing it would mean nothing.
-const std::pair<const char*, const char*> kPassed[] = {
-    // Releasing what an earlier call gave: nothing is left for the caller to do about a failure.
-    {"releases", "CloseHandle FindClose FreeLibrary LocalFree RegCloseKey free SysFreeString WTSFreeMemory "
-                 "CoUninitialize"},
-    // Comparisons and conversions of text in memory, which fail only for arguments never
-    // passed, and facts of the process itself.
-    {"facts", "CompareStringOrdinal GetFullPathNameW StringFromGUID2 EqualSid IsWellKnownSid GetLastError SetLastError GetCurrentProcess GetCurrentThread "
-              "GetCurrentProcessId GetCurrentThreadId GetTickCount GetTickCount64 GetSystemTimeAsFileTime"},
-    // The loader's: the delay-load helper's LoadLibraryA fails as Windows' loader would at load time.
-    {"loading", "LoadLibraryA GetModuleHandleW VirtualProtect VirtualQuery"},
-    // The C and C++ runtimes' own: locks, threads, exceptions, locale, their startup and exit.
-    {"runtime",
-     "AddVectoredExceptionHandler RemoveVectoredExceptionHandler CreateEventA CreateSemaphoreA "
-     "DeleteCriticalSection DuplicateHandle EnterCriticalSection InitializeCriticalSection "
-     "LeaveCriticalSection TryEnterCriticalSection FormatMessageA GetHandleInformation "
-     "GetProcessAffinityMask SetProcessAffinityMask GetThreadContext SetThreadContext GetThreadPriority "
-     "SetThreadPriority IsDBCSLeadByteEx IsDebuggerPresent OpenProcess OutputDebugStringA RaiseException "
-     "ReleaseSemaphore ResetEvent SetEvent ResumeThread SuspendThread RtlCaptureContext "
-     "RtlLookupFunctionEntry RtlUnwindEx RtlVirtualUnwind Sleep TlsAlloc TlsGetValue TlsSetValue "
-     "WaitForMultipleObjects WaitForSingleObject __C_specific_handler MultiByteToWideChar "
-     "WideCharToMultiByte"},
-    // The C library's strings, memory, locale and streams: no failure to report, or none we call.
-    {"C library",
-     "___lc_codepage_func ___mb_cur_max_func __iob_func _amsg_exit _beginthreadex _endthreadex _errno "
-     "_initterm _lock _setjmp _unlock _ultoa _wtoi abort exit fwprintf fprintf fputc fputs fputwc fwrite "
-     "iswctype localeconv memchr memcmp memcpy memmove memset printf setlocale signal strcmp strcoll "
-     "strerror strftime strlen strncmp strxfrm towlower towupper vfprintf wcscoll wcsftime wcslen "
-     "wcsncmp wcsxfrm longjmp _read _close"},
-};
+// injected_functions.txt: each function, and how its calls fail (or that they pass).
+const std::map<std::string, Failure, std::less<>>& Functions() {
+    static const std::map<std::string, Failure, std::less<>> functions = [] {
+        const std::map<std::string, Failure, std::less<>> kinds{
+            {"false", Failure::kFalse},     {"null", Failure::kNull},   {"all-ones", Failure::kAllOnes},
+            {"zero", Failure::kZero},       {"status", Failure::kStatus}, {"hresult", Failure::kHresult},
+            {"no-memory", Failure::kNoMemory}, {"lookup", Failure::kLookup}, {"pass", Failure::kPass}};
+        std::map<std::string, Failure, std::less<>> read;
+        std::ifstream table(std::filesystem::path(INJECTED_FUNCTIONS));
+        for (std::string line; std::getline(table, line);) {
+            std::istringstream words(line);
+            std::string kind, function;
+            if (!(words >> kind) || kind[0] == '#') continue;
+            while (words >> function) read[function] = kinds.at(kind);
+        }
+        return read;
+    }();
+    return functions;
+}
 
 // Every import takes integers and pointers alone: under the x64 calling convention they
 // travel in the same registers and stack slots whatever their types, so one forwarder of
@@ -119,17 +60,10 @@ struct Armed {
     std::vector<Call> calls;
 } armed;
 
-const Failing* FindFailing(const char* function) {
-    for (const Failing& f : kFailing)
-        if (std::strcmp(f.function, function) == 0) return &f;
-    return nullptr;
-}
-
-bool IsPassed(const char* function) {
-    const std::string padded = std::string(" ") + function + " ";
-    for (const auto& [reason, names] : kPassed)
-        if ((std::string(" ") + names + " ").find(padded) != std::string::npos) return true;
-    return false;
+// How the function's calls fail; kPass also for a function in no table.
+Failure FailureOf(const char* function) {
+    const auto found = Functions().find(function);
+    return found == Functions().end() ? Failure::kPass : found->second;
 }
 
 uintptr_t AllocationSite() {
@@ -190,14 +124,14 @@ const auto kForwarders = MakeForwarders(std::make_index_sequence<kSlots>());
 
 // The forwarder of `function` as `module` calls it, or `real` where it never fails.
 void* Forwarder(HMODULE module, const char* function, void* real) {
-    const Failing* failing = FindFailing(function);
-    if (!failing) return real;
+    const auto found = Functions().find(function);
+    if (found == Functions().end() || found->second == Failure::kPass) return real;
     for (size_t n = 0; n < used; ++n)
         if (slots[n].module == module && slots[n].real == reinterpret_cast<AnyFunction>(real) &&
-            std::strcmp(slots[n].function, failing->function) == 0)
+            slots[n].function == found->first.c_str())
             return reinterpret_cast<void*>(kForwarders[n]);
     if (used == kSlots) return real;
-    slots[used] = {module, failing->function, failing->failure, reinterpret_cast<AnyFunction>(real)};
+    slots[used] = {module, found->first.c_str(), found->second, reinterpret_cast<AnyFunction>(real)};
     return reinterpret_cast<void*>(kForwarders[used++]);
 }
 
@@ -235,7 +169,7 @@ void Patch(HMODULE module) {
 std::vector<std::string> Unlisted(HMODULE module) {
     std::vector<std::string> unlisted;
     ForEachImport(module, [&unlisted](const char* function, ULONGLONG&) {
-        if (!FindFailing(function) && !IsPassed(function)) unlisted.push_back(function);
+        if (Functions().count(function) == 0) unlisted.push_back(function);
     });
     return unlisted;
 }
@@ -256,8 +190,7 @@ std::vector<Call> Disarm() {
 }
 
 DWORD FailureCode(const char* function) {
-    const Failing* failing = FindFailing(function);
-    return failing && failing->failure == Failure::kNoMemory ? ERROR_NOT_ENOUGH_MEMORY : ERROR_ACCESS_DENIED;
+    return FailureOf(function) == Failure::kNoMemory ? ERROR_NOT_ENOUGH_MEMORY : ERROR_ACCESS_DENIED;
 }
 
 }  // namespace injector

@@ -259,15 +259,6 @@ Undo DenyAccess(HKEY root, const std::wstring& key, DWORD view, REGSAM allowed) 
     };
 }
 
-Undo MakeVolatile(HKEY root, const std::wstring& key, DWORD view) {
-    SetValue(root, key.substr(0, key.rfind(L'\\')), L"", 0, "", view);
-    sys::UniqueKey created;
-    EXPECT_EQ(RegCreateKeyExW(root, key.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_WRITE | view, nullptr,
-                              created.put(), nullptr),
-              ERROR_SUCCESS);
-    return [=] { DeleteTree(root, key, view); };
-}
-
 Undo HoldOpen(const std::wstring& path, DWORD share) {
     auto file = std::make_shared<sys::UniqueFile>(
         CreateFileW(LongForm(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr));

@@ -90,7 +90,6 @@ void ExpectTranscript(const std::string& section, std::vector<std::wstring> actu
 // What a fault set up, undone at the end of the case or when the fault is to be gone.
 using Undo = std::function<void()>;
 Undo DenyAccess(HKEY root, const std::wstring& key, DWORD view, REGSAM allowed = 0);
-Undo MakeVolatile(HKEY root, const std::wstring& key, DWORD view);  // below it no lasting key
 // Without sharing reads, copies and deletes fail (32); sharing reading and deleting is how a
 // program that has the file open lets it be renamed.
 Undo HoldOpen(const std::wstring& path, DWORD share = 0);

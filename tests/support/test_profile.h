@@ -1,6 +1,5 @@
 // A profile whose every answer a test sets, to drive the engine's procedures and steps
-// through what the Outlook profile never reaches: INI entries, the installer config file,
-// failing profile slots.
+// through what the Outlook profile never reaches: INI entries and the installer config file.
 #pragma once
 
 #include "engine/plugin_installation_manager.h"
@@ -27,39 +26,37 @@ public:
         return names.insert(names.end(), sourceFiles.begin(), sourceFiles.end()), 0;
     }
     DWORD GetInstalledApplicationList(ApplicationPathList& list) override {
-        return list.insert(list.end(), applications.begin(), applications.end()), applicationsResult;
+        return list.insert(list.end(), applications.begin(), applications.end()), 0;
     }
     DWORD GetSourceFileWithDestinationPaths(const ApplicationPathList&, FileCopyMap& out) override {
         return out.insert(files.begin(), files.end()), 0;
     }
     DWORD GetAllSourceFileWithDestinationPaths(const ApplicationPathList&, FileCopyMap& out) override {
-        return out.insert(files.begin(), files.end()), allFilesResult;
+        return out.insert(files.begin(), files.end()), 0;
     }
     DWORD GetCLSID(std::wstring&) override { return ERROR_NOT_SUPPORTED; }
-    bool IsCOMRegistrationRequired() override { return comRequired; }
-    bool IsINIEntryRequired() override { return iniRequired; }
-    bool IsRegistrySettingRequired() override { return registryRequired; }
+    bool IsCOMRegistrationRequired() override { return false; }
+    bool IsINIEntryRequired() override { return true; }
+    bool IsRegistrySettingRequired() override { return false; }
     DWORD GetFileNameForCOMRegistration(std::wstring&) override { return ERROR_NOT_SUPPORTED; }
-    DWORD GetAllFileNamesForCOMRegistration(COMServerFileMap&) override { return allComFilesResult; }
+    DWORD GetAllFileNamesForCOMRegistration(COMServerFileMap&) override { return 0; }
     DWORD GetRegistryKeyValueData(std::vector<RegistryKeyValueData>&) override { return 0; }
-    DWORD GetAllRegistryKeyValueData(std::vector<RegistryKeyValueData>&) override { return allKeysResult; }
+    DWORD GetAllRegistryKeyValueData(std::vector<RegistryKeyValueData>&) override { return 0; }
     DWORD GetINIFileEntryInfo(INIFileEntryInfo& entry) override { return entry = iniEntry, 0; }
     // Logs its call, so that a transcript shows when the engine asks.
     DWORD EnablePlugin(const ApplicationPathList&, bool removeIfDisabled, bool& pluginEnabled) override {
         Log(kLogTrace) << L"(test profile) EnablePlugin removeIfDisabled=" << removeIfDisabled;
         pluginEnabled = !enableFindsDisabled;
-        return enableResult;
+        return 0;
     }
-    bool IsApplicationListRequiredForCleanUp() override { return applicationListForCleanUp; }
+    bool IsApplicationListRequiredForCleanUp() override { return false; }
     DWORD GetInstallerConfigSectionName(std::wstring& out) override { return out = section, sectionResult; }
 
     std::vector<std::wstring> sourceFiles{L"addin.txt"};
     ApplicationPathList applications{L"C:\\App1", L"C:\\App2"};
     FileCopyMap files;  // also every file the removal looks for
     INIFileEntryInfo iniEntry;
-    bool iniRequired = true, comRequired = false, registryRequired = false, applicationListForCleanUp = false;
     bool enableFindsDisabled = false;
-    DWORD applicationsResult = 0, allFilesResult = 0, allComFilesResult = 0, allKeysResult = 0, enableResult = 0;
     std::wstring section;
     DWORD sectionResult = ERROR_NOT_SUPPORTED;
 };
