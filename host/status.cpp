@@ -535,7 +535,7 @@ private:
             return;
         }
         for (const FileFact& file : report_.sourceFiles)
-            if (!file.present)
+            if (!file.present && !file.unreadable)
                 Add("source-missing", file.path, L"the add-in file is missing from Install", {},
                     L"install and repair return 4 until the agent puts tolvane.dll and tolvane64.dll into Install");
         JudgeSafety();

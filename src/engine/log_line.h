@@ -25,27 +25,18 @@ public:
     LogLine(PluginInstallerLogger* logger, int level) : logger_(logger), level_(level) {}
     LogLine(const LogLine&) = delete;
     LogLine& operator=(const LogLine&) = delete;
-    ~LogLine() {
-        if (logger_ && complete_) logger_->Log(level_, line_.c_str());
-    }
+    ~LogLine();
 
     LogLine& operator<<(const wchar_t* text) { return Append(text); }
     LogLine& operator<<(const std::wstring& text) { return Append(text.c_str()); }
     template <typename Number, std::enable_if_t<std::is_arithmetic_v<Number>, int> = 0>
     LogLine& operator<<(Number number) {
-        complete_ = false;
-        line_ += std::to_wstring(number);
-        complete_ = true;
-        return *this;
+        complete_ = false;  // until the number's text is appended
+        return Append(std::to_wstring(number).c_str());
     }
 
 private:
-    LogLine& Append(const wchar_t* text) {
-        complete_ = false;
-        line_ += text;
-        complete_ = true;
-        return *this;
-    }
+    LogLine& Append(const wchar_t* text);
 
     PluginInstallerLogger* logger_;
     int level_;

@@ -66,7 +66,7 @@ Failure FailureOf(const char* function) {
     return found == Functions().end() ? Failure::kPass : found->second;
 }
 
-uintptr_t AllocationSite() {
+uintptr_t Site() {
     void* frames[8];
     const USHORT count = RtlCaptureStackBackTrace(0, 8, frames, nullptr);
     uintptr_t site = 0;
@@ -77,12 +77,10 @@ uintptr_t AllocationSite() {
     return site;
 }
 
-bool Counts(const Slot& slot, void* returnAddress) {
+bool Counts(const Slot& slot) {
     if (slot.module != armed.module || armed.inside || GetCurrentThreadId() != armed.thread) return false;
     armed.inside = true;
-    const uintptr_t site =
-        slot.failure == Failure::kNoMemory ? AllocationSite() : reinterpret_cast<uintptr_t>(returnAddress);
-    armed.calls.push_back({slot.function, site});
+    armed.calls.push_back({slot.function, Site()});
     armed.inside = false;
     return armed.calls.size() == armed.failAt;
 }
@@ -112,7 +110,7 @@ Word Forward(Word a, Word b, Word c, Word d, Word e, Word f, Word g, Word h, Wor
         return reinterpret_cast<Word>(
             Forwarder(slot.module, reinterpret_cast<const char*>(b), reinterpret_cast<void*>(found)));
     }
-    if (Counts(slot, __builtin_return_address(0))) return Fail(slot.failure);
+    if (Counts(slot)) return Fail(slot.failure);
     return slot.real(a, b, c, d, e, f, g, h, i, j, k, l);
 }
 

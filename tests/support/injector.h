@@ -16,8 +16,8 @@ namespace injector {
 
 struct Call {
     const char* function;
-    // Where it came from: the return address for a Win32 call; for an allocation, the return
-    // addresses inside the module of its few innermost frames, folded into one.
+    // Where it came from: the return addresses inside the module of its few innermost frames,
+    // folded into one (a helper's call is a site of its own for each caller).
     uintptr_t site;
 };
 
