@@ -131,6 +131,21 @@ std::string ThreadAsItWas() {
     return wrong;
 }
 
+// What is wrong with an answer, besides the thread. `missing`: how the machine falls short of
+// what 0 and 6 promise; `left`: what a failed Install left behind. A result 1 must come with a
+// level-5 line carrying the failed call's code (`reported`); a failure reported so and passed
+// over by design (an INI file no account can reach: another user may) may leave its part
+// undone under a 0.
+std::string Judge(unsigned int result, size_t failAt, unsigned int expected, bool reported, bool install,
+                  const std::string& missing, const std::string& left) {
+    std::string wrong = ThreadAsItWas();
+    if ((result == 0 && !reported) || result == 6) wrong += missing;
+    else if (install && result != 0) wrong += left;
+    if (result == 1 && failAt > 0 && !reported) wrong += "no level-5 line with the failed call's code; ";
+    if (failAt == 0 && result != expected) wrong += "answered " + std::to_string(result) + " without a failure; ";
+    return wrong;
+}
+
 // Requests through the exported DLL.
 struct Procedure {
     const char* name;
@@ -178,17 +193,12 @@ TEST_P(Request, SurvivesEachFailedCall) {
         const unsigned int result = m.Run(request);
         calls = injector::Disarm();
         const Transcript answer = m.log;
-        std::string wrong = ThreadAsItWas();
-        // What the answer promises; a failed Install leaves nothing. Repair puts a user's
-        // LoadBehavior right without a word, and still answers 6 when it cannot.
-        const std::string working = m.Working();
-        if (result == 0 || result == 6) wrong += uninstall ? m.NothingLeft() : result == 6 && working == "load-behavior; " ? "" : working;
-        else if (request == L"install") wrong += m.NothingLeft();
-        if (result == 1 && failAt <= calls.size() &&
-            !LogsError(answer, injector::FailureCode(calls[failAt - 1].function)))
-            wrong += "no level-5 line with the failed call's code; ";
-        if (failAt == 0 && result != procedure.answer)
-            wrong += "answered " + std::to_string(result) + "; ";
+        const bool reported = failAt > 0 && failAt <= calls.size() &&
+                              LogsError(answer, injector::FailureCode(calls[failAt - 1].function));
+        const std::string missing = result != 0 && result != 6 ? "" : uninstall ? m.NothingLeft() : m.Working();
+        // Repair puts a user's LoadBehavior right without a word, and still answers 6 when it cannot.
+        std::string wrong = Judge(result, failAt, procedure.answer, reported, request == L"install",
+                                  result == 6 && missing == "load-behavior; " ? "" : missing, m.NothingLeft());
         // Without a failure, the next request puts the machine right.
         const unsigned int next = m.Run(uninstall ? L"uninstall" : L"repair");
         const std::string after = uninstall ? m.NothingLeft() : m.Working();
@@ -258,6 +268,9 @@ const EngineProcedure kEngineProcedures[] = {
 
 class EngineRequest : public ::testing::TestWithParam<EngineProcedure> {};
 
+// Other programs' items before the add-in's, longer than the INI functions' first read.
+const std::wstring kOthers = L"x," + std::wstring(1000, L'i');
+
 TEST_P(EngineRequest, SurvivesEachFailedCall) {
     const std::wstring folder = L"C:\\Agent\\Engine";
     const auto ini = [&folder](const wchar_t* name) { return folder + L"\\ini\\" + name; };
@@ -267,7 +280,7 @@ TEST_P(EngineRequest, SurvivesEachFailedCall) {
         for (const wchar_t* name : {L"a.ini", L"b.ini"}) {
             std::wstring value;
             sys::IniFile::ReadValue(ini(name), L"Extensions", L"AddinManagers", value);
-            state += value == L"x,tolvane" ? "d" : value == L"x" ? "n" : "?";
+            state += value == kOthers + L",tolvane" ? "d" : value == kOthers ? "n" : "?";
         }
         std::vector<std::wstring> recorded;
         InstallerConfigFile(folder).GetINIPaths(L"TestApp", recorded);
@@ -283,7 +296,8 @@ TEST_P(EngineRequest, SurvivesEachFailedCall) {
     FailEachCall(std::string("engine ") + procedure.name, [&](size_t failAt, std::vector<injector::Call>& calls) {
         ErrorLog log;
         TestProfile p(folder, log, {ini(L"a.ini"), ini(L"b.ini")});
-        for (const wchar_t* name : {L"a.ini", L"b.ini"}) WriteFileBytes(ini(name), "[Extensions]\r\nAddinManagers=x\r\n");
+        for (const wchar_t* name : {L"a.ini", L"b.ini"})
+            WriteFileBytes(ini(name), "[Extensions]\r\nAddinManagers=" + std::string(kOthers.begin(), kOthers.end()) + "\r\n");
         CreateFolders(folder + L"\\Install\\res");
         WriteFileBytes(folder + L"\\Install\\res\\strings.txt", "strings");
         p.files[L"res"] = {folder};  // a folder is deployed with what it holds
@@ -295,17 +309,11 @@ TEST_P(EngineRequest, SurvivesEachFailedCall) {
         injector::Arm(Program(), failAt);
         const unsigned int result = OutlookPluginInstallerImpl::RunRequest(&log, p, procedure.request, L"started", L"failure", L"completed");
         calls = injector::Disarm();
-        std::string wrong = ThreadAsItWas();
         const bool reported = failAt > 0 && failAt <= calls.size() &&
                               LogsError(log.Kept(), injector::FailureCode(calls[failAt - 1].function));
-        // An INI file no account can reach is passed over with a level-5 line, by design: another
-        // user may reach it. Otherwise 0 and 6 promise what is laid down.
-        const std::string promised = (result == 0 || result == 6) && !uninstall ? "deployed" : "nothing";
-        if ((result == 0 || result == 6 || install) && !(result == 0 && reported) && state() != promised)
-            wrong += state() + "; ";
-        if (result == 1 && failAt <= calls.size() && !reported) wrong += "no level-5 line with the failed call's code; ";
-        if (failAt == 0 && result != (procedure.installedBefore && !uninstall ? 6u : 0u))
-            wrong += "answered " + std::to_string(result) + "; ";
+        const std::string promised = uninstall ? "nothing" : "deployed";
+        std::string wrong = Judge(result, failAt, procedure.installedBefore && !uninstall ? 6 : 0, reported, install,
+                                  state() == promised ? "" : state() + "; ", state() == "nothing" ? "" : state() + "; ");
         const unsigned int next = uninstall ? p.Uninstall() : p.Repair();
         if ((next != 0 && next != 6) || state() != (uninstall ? "nothing" : "deployed"))
             wrong += "the next request answered " + std::to_string(next) + ": " + state();

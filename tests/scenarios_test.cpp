@@ -169,8 +169,6 @@ const Case kCases[] = {
     {"install-folder-in-place", kOutlook64, L"install", [](Machine& m) { return Folder(m.Dll()); }, kNothing},
     {"install-no-export", kOutlook64, L"install",
      [](Machine& m) { return Replace(m.Source(m.outlook.dll), L"noexport\\tolvane64.dll"); }, kNothing},
-    {"install-denied", kOutlook64, L"install",
-     [](Machine& m) { return Replace(m.Source(m.outlook.dll), L"denied\\tolvane64.dll"); }, kNothing},
     {"install-x86-sta", kOutlook32, L"install", [](Machine&) { return EnterSingleThreadedApartment(); }, kNothing},
     {"install-x86-broker-unregistered", kOutlook32, L"install",
      [](Machine&) { return BreakBroker(BrokerFault::kUnregistered); }, kNothing},
@@ -179,12 +177,6 @@ const Case kCases[] = {
 
     // Repair meets a fault: it fails and leaves the add-in working once the fault is gone.
     {"repair-sta", kOutlook64, L"(install) repair", [](Machine&) { return EnterSingleThreadedApartment(); }, kWorking},
-    {"repair-user-key-read-only", kOutlook64, L"(install) repair",
-     [](Machine& m) {
-         SetDword(HKEY_USERS, m.Hive(1) + kUserAddin, L"LoadBehavior", 0);
-         return DenyAccess(HKEY_USERS, m.Hive(1) + kUserAddin, 0, KEY_READ);
-     },
-     [](const Machine& m) { return Fails(m.Working() != "load-behavior; ", "the override was not left alone"); }},
     {"repair-in-use-no-temp", kOutlook64, L"(install) repair",
      [](Machine& m) { return Replace(m.Source(m.outlook.dll), L"v2\\tolvane64.dll"), NoTemp(m, KeepLoaded(m.Dll())); },
      kKept},
@@ -196,7 +188,6 @@ const Case kCases[] = {
     // leaves nothing.
     {"uninstall-empty-record", kOutlook64, L"(install) uninstall", [](Machine& m) { return Record(m, L"empty", 0, ""); },
      kNothing},
-    {"uninstall-held-open", kOutlook64, L"(install) uninstall", [](Machine& m) { return HoldOpen(m.Dll()); }, kKept},
     {"uninstall-folder-in-place", kOutlook64, L"(install) uninstall",
      [](Machine& m) { return Folder(m.Agent(L"tolvane.dll")); }, kNothing},
     {"uninstall-x86-broker-unregistered", kOutlook32, L"(install) uninstall",
@@ -276,9 +267,6 @@ const Case kCases[] = {
      [](Machine& m) { return Record(m, std::wstring(16383, L'n'), 0, DisabledRecord(L"C:\\other.dll")); }, kWorking},
     {"hostile-records-of-a-megabyte", kOutlook64, L"(install) repair",
      [](Machine& m) { return Record(m, L"other", 0, kMegabyte + DisabledRecord(L"C:\\other.dll")); }, kWorking},
-    {"hostile-x86-record-of-a-megabyte", kOutlook32, L"(install) uninstall",
-     [](Machine& m) { return Record(m, L"1", KEY_WOW64_32KEY, kMegabyte + DisabledRecord(m.Dll())); },
-     And(kNothing, [](const Machine& m) { return Fails(HasRecord(m, L"1", KEY_WOW64_32KEY), "the record is still there"); })},
     {"hostile-source-folder", kOutlook64, L"install", [](Machine& m) { return Folder(m.Source(m.outlook.dll)); },
      kNothing},
     {"hostile-zero-bytes", kOutlook64, L"install",

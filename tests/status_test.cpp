@@ -86,9 +86,6 @@ const Row kRows[] = {
     {"ComClassMissing", kOutlook64, true,
      [](Machine&) { return DeleteTree(HKEY_LOCAL_MACHINE, kAddinClassKey, KEY_WOW64_64KEY), Undo(); },
      1, "class-missing", {"repair"}, "/comClass/views/1/registered", false},
-    {"ComClassUnreadable", kOutlook64, true,
-     [](Machine&) { return DenyAccess(HKEY_LOCAL_MACHINE, kAddinClassKey, KEY_WOW64_64KEY); },
-     1, "read-failure", {}, "/problems/0/what", "could not be read: error 5"},
     {"ComClassPointsElsewhere", kOutlook64, true,
      [](Machine&) {
          SetValue(HKEY_LOCAL_MACHINE, kAddinClassKey + L"\\InprocServer32", L"", REG_SZ,

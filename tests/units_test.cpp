@@ -73,20 +73,6 @@ TEST(Win32, VersionResourcesGiveTheFirstTranslationsFileVersion) {
     }
 }
 
-TEST(Win32, IniValuesOfAnyLengthAndTheirItemsInAnyCase) {
-    const std::wstring file = ProgramFolder() + L"\\list.ini";
-    const std::wstring longItem(1000, L'i');
-    WriteFileBytes(file, "[S]\r\nK=a," + std::string(longItem.begin(), longItem.end()) + "\r\n");
-    std::wstring value;
-    EXPECT_EQ(sys::IniFile::ReadValue(file, L"S", L"K", value), 0u);
-    EXPECT_EQ(value, L"a," + longItem);
-    EXPECT_EQ(sys::IniFile::AddValue(L"\\\\?\\" + file, L"S", L"K", L"A", L","), 0u);
-    EXPECT_EQ(sys::IniFile::RemoveValue(file, L"S", L"K", L"I" + longItem.substr(1), L","), 0u);
-    sys::IniFile::ReadValue(file, L"S", L"K", value);
-    EXPECT_EQ(value, L"a");
-    DeleteFileW(file.c_str());
-}
-
 // Z: is Wine's view of the Linux root; /dev/shm there is another volume than C:.
 TEST(Win32, AFileInUseIsSetAsideBesideItselfWhenTempIsOnAnotherVolume) {
     Machine m;
