@@ -15,7 +15,8 @@ struct Engine {
     Engine() {
         for (const wchar_t* name : {L"a.ini", L"b.ini", L"c.ini"})
             WriteFileBytes(Ini(name), "[Extensions]\r\nAddinManagers=x\r\n");
-        p.section = kSection, p.sectionResult = 0;
+        p.section = kSection;
+        p.sectionResult = 0;
     }
 
     std::wstring Ini(const std::wstring& name) const { return folder + L"\\ini\\" + name; }

@@ -42,16 +42,22 @@ Undo Replace(const std::wstring& path, const std::wstring& fixture) {
     return nullptr;
 }
 
-Undo Delete(const std::wstring& path) { return RemoveTree(path), Undo(); }
+Undo Delete(const std::wstring& path) { RemoveTree(path); return Undo(); }
 
 Undo Folder(const std::wstring& path) {
-    return RemoveTree(path), CreateDirectoryW(path.c_str(), nullptr), WriteFileBytes(path + L"\\notes.txt", "stray"), Undo();
+    RemoveTree(path);
+    CreateDirectoryW(path.c_str(), nullptr);
+    WriteFileBytes(path + L"\\notes.txt", "stray");
+    return Undo();
 }
 
 // A DLL in use (or none in use) where no temp folder is there to set it aside in.
 Undo NoTemp(Machine& m, Undo inUse = nullptr) {
     RemoveTree(m.Temp());
-    return [&m, inUse] { inUse ? inUse() : void(), CreateDirectoryW(m.Temp().c_str(), nullptr); };
+    return [&m, inUse] {
+        if (inUse) inUse();
+        CreateDirectoryW(m.Temp().c_str(), nullptr);
+    };
 }
 
 Undo Record(Machine& m, const std::wstring& name, DWORD view, const std::string& bytes) {
@@ -106,13 +112,14 @@ const Case kCases[] = {
 
     {"repair-deleted", kOutlook64, L"(install) repair repair", [](Machine& m) { return Delete(m.Dll()); }, kWorking},
     {"repair-unregistered", kOutlook64, L"(install) repair",
-     [](Machine&) { return DeleteTree(HKEY_LOCAL_MACHINE, kAddinClassKey, KEY_WOW64_64KEY), Undo(); }, kWorking},
+     [](Machine&) { DeleteTree(HKEY_LOCAL_MACHINE, kAddinClassKey, KEY_WOW64_64KEY); return Undo(); }, kWorking},
     {"repair-changed-number", kOutlook64, L"(install) repair",
-     [](Machine&) { return SetDword(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"LoadBehavior", 2, KEY_WOW64_64KEY), Undo(); },
+     [](Machine&) { SetDword(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"LoadBehavior", 2, KEY_WOW64_64KEY); return Undo(); },
      kWorking},
     {"repair-changed-type", kOutlook64, L"(install) repair",
      [](Machine&) {
-         return SetValue(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"LoadBehavior", REG_SZ, Bytes(L"3"), KEY_WOW64_64KEY), Undo();
+         SetValue(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"LoadBehavior", REG_SZ, Bytes(L"3"), KEY_WOW64_64KEY);
+         return Undo();
      },
      kWorking},
     // Another program may store a value's name in any case: it is the same value to Windows.
@@ -143,12 +150,13 @@ const Case kCases[] = {
      [](Machine& m) {
          const std::string source = ReadFileBytes(m.Source(m.outlook.dll));
          std::string cut = source.substr(0, source.size() / 2);
-         return WriteFileBytes(m.Dll(), cut.append(source.size() - cut.size(), '\0')), Undo();
+         WriteFileBytes(m.Dll(), cut.append(source.size() - cut.size(), '\0'));
+         return Undo();
      },
      kWorking},
     // A copy longer than its source, zeros after it, is no copy cut short: nothing to repair.
     {"repair-padded", kOutlook64, L"(install) repair",
-     [](Machine& m) { return WriteFileBytes(m.Dll(), ReadFileBytes(m.Dll()) + std::string(64, '\0')), Undo(); }, kKept},
+     [](Machine& m) { WriteFileBytes(m.Dll(), ReadFileBytes(m.Dll()) + std::string(64, '\0')); return Undo(); }, kKept},
     {"repair-x86-newer", kOutlook32, L"(install) repair",
      [](Machine& m) { return Replace(m.Source(m.outlook.dll), L"v2\\tolvane.dll"); }, kWorking},
     {"repair-turned-64", kOutlook32, L"(install) repair uninstall",
@@ -156,7 +164,8 @@ const Case kCases[] = {
          SetValue(HKEY_LOCAL_MACHINE, kInstallRoot15, L"Path", REG_SZ,
                   Bytes(L"C:\\Program Files\\Microsoft Office\\Office15\\"), KEY_WOW64_64KEY);
          DeleteTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Office\\14.0", KEY_WOW64_32KEY);
-         return m.outlook = kOutlook64, Undo();
+         m.outlook = kOutlook64;
+         return Undo();
      },
      kNothing},
 
@@ -164,7 +173,10 @@ const Case kCases[] = {
     {"install-source-missing", kOutlook64, L"install", [](Machine& m) { return Delete(m.Source(L"tolvane.dll")); },
      kNothing},
     {"install-in-use-no-temp", kOutlook64, L"install",
-     [](Machine& m) { return Replace(m.Dll(), L"v2\\tolvane64.dll"), NoTemp(m, KeepLoaded(m.Dll())); },
+     [](Machine& m) {
+         Replace(m.Dll(), L"v2\\tolvane64.dll");
+         return NoTemp(m, KeepLoaded(m.Dll()));
+     },
      kKept},
     {"install-folder-in-place", kOutlook64, L"install", [](Machine& m) { return Folder(m.Dll()); }, kNothing},
     {"install-no-export", kOutlook64, L"install",
@@ -178,7 +190,10 @@ const Case kCases[] = {
     // Repair meets a fault: it fails and leaves the add-in working once the fault is gone.
     {"repair-sta", kOutlook64, L"(install) repair", [](Machine&) { return EnterSingleThreadedApartment(); }, kWorking},
     {"repair-in-use-no-temp", kOutlook64, L"(install) repair",
-     [](Machine& m) { return Replace(m.Source(m.outlook.dll), L"v2\\tolvane64.dll"), NoTemp(m, KeepLoaded(m.Dll())); },
+     [](Machine& m) {
+         Replace(m.Source(m.outlook.dll), L"v2\\tolvane64.dll");
+         return NoTemp(m, KeepLoaded(m.Dll()));
+     },
      kKept},
     {"repair-folder-in-place", kOutlook64, L"(install) repair", [](Machine& m) { return Folder(m.Dll()); }, kNothing},
     {"repair-x86-broker-crashing", kOutlook32, L"(install) repair",
@@ -260,7 +275,7 @@ const Case kCases[] = {
     {"hostile-long-folder", kOutlook32, L"install repair uninstall", nullptr, kNothing,
      L"C:\\Agent\\" + std::wstring(100, L'a') + L"\\" + std::wstring(100, L'b') + L"\\" + std::wstring(100, L'c')},
     {"hostile-path-binary", kOutlook64, L"install",
-     [](Machine&) { return SetValue(HKEY_LOCAL_MACHINE, kInstallRoot15, L"Path", REG_BINARY, "OFFICE15", KEY_WOW64_64KEY), Undo(); },
+     [](Machine&) { SetValue(HKEY_LOCAL_MACHINE, kInstallRoot15, L"Path", REG_BINARY, "OFFICE15", KEY_WOW64_64KEY); return Undo(); },
      kNothing},
     // The longest value name the registry takes, 16,383 characters, in a user's records.
     {"hostile-longest-value-name", kOutlook64, L"(install) repair",
@@ -270,7 +285,7 @@ const Case kCases[] = {
     {"hostile-source-folder", kOutlook64, L"install", [](Machine& m) { return Folder(m.Source(m.outlook.dll)); },
      kNothing},
     {"hostile-zero-bytes", kOutlook64, L"install",
-     [](Machine& m) { return WriteFileBytes(m.Source(m.outlook.dll), ""), Undo(); }, kNothing},
+     [](Machine& m) { WriteFileBytes(m.Source(m.outlook.dll), ""); return Undo(); }, kNothing},
     {"hostile-unversioned", kOutlook64, L"install repair uninstall",
      [](Machine& m) { return Replace(m.Source(m.outlook.dll), L"unversioned\\tolvane64.dll"); }, kNothing},
 
@@ -311,7 +326,8 @@ const Case kPathCases[] = {
      [](Machine& m) {
          const std::wstring server = kAddinClassKey + L"\\InprocServer32";
          SetValue(HKEY_LOCAL_MACHINE, server, L"", REG_SZ, Bytes(L"C:\\Other\\tolvane64.dll"), KEY_WOW64_64KEY);
-         return Delete(m.Dll()), [server] {
+         Delete(m.Dll());
+         return [server] {
              std::string bytes;
              EXPECT_TRUE(ReadValue(HKEY_LOCAL_MACHINE, server, L"", KEY_WOW64_64KEY, bytes)) << "another's class removed";
              DeleteTree(HKEY_LOCAL_MACHINE, kAddinClassKey, KEY_WOW64_64KEY);

@@ -98,18 +98,18 @@ struct Case {
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 const Case kCases[] = {
-    {"seam-second-user", [](World& w) { w.sessions = {{1}, {2}, {3}}, w.owner = 2; }, "add"},
-    {"seam-verify-missing", [](World& w) { w.sessions = {{1}, {2}}, w.owner = 2; }, "verify"},
-    {"seam-remove", [](World& w) { w.sessions = {{1}}, w.owner = 1, w.privateBytes = IniText("x,tolvane"); }, "remove"},
+    {"seam-second-user", [](World& w) { w.sessions = {{1}, {2}, {3}}; w.owner = 2; }, "add"},
+    {"seam-verify-missing", [](World& w) { w.sessions = {{1}, {2}}; w.owner = 2; }, "verify"},
+    {"seam-remove", [](World& w) { w.sessions = {{1}}; w.owner = 1; w.privateBytes = IniText("x,tolvane"); }, "remove"},
     {"seam-nobody", [](World&) {}, "add"},
     {"seam-no-session-list", [](World& w) { w.listError = RPC_S_SERVER_UNAVAILABLE; }, "add"},
-    {"seam-inactive", [](World& w) { w.sessions = {{1, 1}, {2, 4}, {3}}, w.owner = 3; }, "add"},
-    {"seam-no-token", [](World& w) { w.sessions = {{1, 0, ERROR_NO_TOKEN}, {2}}, w.owner = 2; }, "add"},
+    {"seam-inactive", [](World& w) { w.sessions = {{1, 1}, {2, 4}, {3}}; w.owner = 3; }, "add"},
+    {"seam-no-token", [](World& w) { w.sessions = {{1, 0, ERROR_NO_TOKEN}, {2}}; w.owner = 2; }, "add"},
     // A thread that cannot come back as itself touches no other session and no other file,
     // and the procedure neither rolls back nor removes anything as that user.
-    {"seam-revert-fails", [](World& w) { w.sessions = {{1}, {2}}, w.owner = 2, w.revertFailures = 1000; }, "add"},
-    {"seam-revert-fails-once", [](World& w) { w.sessions = {{1}, {2}}, w.owner = 2, w.revertFailures = 1; }, "add"},
-    {"seam-stuck-install", [](World& w) { w.sessions = {{1}}, w.revertFailures = 1000; }, "install"},
+    {"seam-revert-fails", [](World& w) { w.sessions = {{1}, {2}}; w.owner = 2; w.revertFailures = 1000; }, "add"},
+    {"seam-revert-fails-once", [](World& w) { w.sessions = {{1}, {2}}; w.owner = 2; w.revertFailures = 1; }, "add"},
+    {"seam-stuck-install", [](World& w) { w.sessions = {{1}}; w.revertFailures = 1000; }, "install"},
 };
 
 class SessionsSeam : public ::testing::TestWithParam<Case> {};

@@ -55,7 +55,7 @@ const Row kRows[] = {
      },
      1, "disabled-by-outlook", {}, std::string(kOwnHive) + "/disabledItems/0/agentCopy", false},
     {"PerUserLoadBehavior", kOutlook64, true,
-     [](Machine& m) { return SetDword(HKEY_USERS, m.Hive(1) + L"\\" + kAddinKeyPath, L"LoadBehavior", 2), Undo(); },
+     [](Machine& m) { SetDword(HKEY_USERS, m.Hive(1) + L"\\" + kAddinKeyPath, L"LoadBehavior", 2); return Undo(); },
      1, "load-behavior", {"repair"}, std::string(kOwnHive) + "/loadBehavior", 2},
     // Outlook honours a value whatever the case of its name.
     {"PerUserLoadBehaviorInOtherCase", kOutlook64, true,
@@ -78,13 +78,13 @@ const Row kRows[] = {
      },
      1, "wrong-bitness", {"uninstall", "install"}, "/files/deployed/0/present", true},
     {"DeployedFileMissing", kOutlook64, true,
-     [](Machine& m) { return DeleteFileW(m.Agent(L"tolvane64.dll").c_str()), Undo(); },
+     [](Machine& m) { DeleteFileW(m.Agent(L"tolvane64.dll").c_str()); return Undo(); },
      1, "file-missing", {"repair"}, "/files/deployed/1/present", false},
     {"DeployedFileOlderThanInstall", kOutlook64, true,
-     [](Machine& m) { return CopyFileW(Fixture(L"v2\\tolvane64.dll").c_str(), m.Source(L"tolvane64.dll").c_str(), FALSE), Undo(); },
+     [](Machine& m) { CopyFileW(Fixture(L"v2\\tolvane64.dll").c_str(), m.Source(L"tolvane64.dll").c_str(), FALSE); return Undo(); },
      1, "file-outdated", {"repair"}, "/files/source/1/fileVersion", "1.0.0.2"},
     {"ComClassMissing", kOutlook64, true,
-     [](Machine&) { return DeleteTree(HKEY_LOCAL_MACHINE, kAddinClassKey, KEY_WOW64_64KEY), Undo(); },
+     [](Machine&) { DeleteTree(HKEY_LOCAL_MACHINE, kAddinClassKey, KEY_WOW64_64KEY); return Undo(); },
      1, "class-missing", {"repair"}, "/comClass/views/1/registered", false},
     {"ComClassPointsElsewhere", kOutlook64, true,
      [](Machine&) {
@@ -94,19 +94,20 @@ const Row kRows[] = {
      },
      1, "class-elsewhere", {"install"}, "/comClass/views/1/server", "C:\\Old\\tolvane64.dll"},
     {"AddinKeyValueChanged", kOutlook64, true,
-     [](Machine&) { return SetDword(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"LoadBehavior", 0, KEY_WOW64_64KEY), Undo(); },
+     [](Machine&) { SetDword(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"LoadBehavior", 0, KEY_WOW64_64KEY); return Undo(); },
      1, "key-value", {"repair"}, "/addinKey/views/1/values/4/actual", "0"},
     {"AddinKeyMissing", kOutlook64, true,
-     [](Machine&) { return DeleteTree(HKEY_LOCAL_MACHINE, kAddinKeyPath, KEY_WOW64_64KEY), Undo(); },
+     [](Machine&) { DeleteTree(HKEY_LOCAL_MACHINE, kAddinKeyPath, KEY_WOW64_64KEY); return Undo(); },
      1, "key-missing", {"repair"}, "/addinKey/views/1/present", false},
     // A value's name in another case is the same value to Windows, and to the diagnosis.
     {"AddinKeyNameInOtherCase", kOutlook64, true,
      [](Machine&) {
          RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"LoadBehavior");
-         return SetDword(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"loadBEHAVIOR", 3, KEY_WOW64_64KEY), Undo();
+         SetDword(HKEY_LOCAL_MACHINE, kAddinKeyPath, L"loadBEHAVIOR", 3, KEY_WOW64_64KEY);
+         return Undo();
      },
      0, nullptr, {}, "/addinKey/views/1/values/4/matches", true},
-    {"SourceMissing", kOutlook64, true, [](Machine& m) { return DeleteFileW(m.Source(L"tolvane.dll").c_str()), Undo(); },
+    {"SourceMissing", kOutlook64, true, [](Machine& m) { DeleteFileW(m.Source(L"tolvane.dll").c_str()); return Undo(); },
      1, "source-missing", {}, "/files/source/0/present", false},
     {"AgentFolderWritableByOthers", kOutlook64, true, [](Machine& m) { return LetOthersWrite(m.home); }, 1,
      "unsafe-folder", {}, "/safety/unsafePlaces/0/account", "Everyone"},
@@ -121,7 +122,7 @@ const Row kRows[] = {
      },
      1, "link", {}, "/safety/links/0", "C:\\Agent\\Outlook\\temp"},
     {"DeployedFileDeletedAtRestart", kOutlook64, true,
-     [](Machine& m) { return MoveFileExW(m.Agent(L"tolvane64.dll").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT), Undo(); },
+     [](Machine& m) { MoveFileExW(m.Agent(L"tolvane64.dll").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); return Undo(); },
      1, "pending-deletion", {}, "/files/pendingDeletions/0", "C:\\Agent\\Outlook\\tolvane64.dll"},
     {"BrokerNotRegisteredFor32BitOutlook", kOutlook32, true,
      [](Machine&) { return BreakBroker(BrokerFault::kUnregistered); }, 1, "broker-missing", {},

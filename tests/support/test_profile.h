@@ -23,16 +23,20 @@ public:
     ~TestProfile() override { RemoveTree(installDir); }
 
     DWORD GetSourceFilesForVerification(std::vector<std::wstring>& names) override {
-        return names.insert(names.end(), sourceFiles.begin(), sourceFiles.end()), 0;
+        names.insert(names.end(), sourceFiles.begin(), sourceFiles.end());
+        return 0;
     }
     DWORD GetInstalledApplicationList(ApplicationPathList& list) override {
-        return list.insert(list.end(), applications.begin(), applications.end()), 0;
+        list.insert(list.end(), applications.begin(), applications.end());
+        return 0;
     }
     DWORD GetSourceFileWithDestinationPaths(const ApplicationPathList&, FileCopyMap& out) override {
-        return out.insert(files.begin(), files.end()), 0;
+        out.insert(files.begin(), files.end());
+        return 0;
     }
     DWORD GetAllSourceFileWithDestinationPaths(const ApplicationPathList&, FileCopyMap& out) override {
-        return out.insert(files.begin(), files.end()), 0;
+        out.insert(files.begin(), files.end());
+        return 0;
     }
     DWORD GetCLSID(std::wstring&) override { return ERROR_NOT_SUPPORTED; }
     bool IsCOMRegistrationRequired() override { return false; }
