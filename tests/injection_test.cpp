@@ -43,23 +43,12 @@ constexpr int kChildExit = 1000;  // plus the number of failures it found wrong;
 
 DWORD RunChild(const std::vector<size_t>& ks) {
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::wstring line = L"injection.exe --gtest_brief=1 --gtest_filter=" +
-                        std::wstring(test->test_suite_name(), test->test_suite_name() + strlen(test->test_suite_name())) +
-                        L"." + std::wstring(test->name(), test->name() + strlen(test->name())) + L" --fail=";
-    for (const size_t k : ks) line += std::to_wstring(k) + L",";
+    const std::string name = std::string(test->test_suite_name()) + "." + test->name();
+    std::wstring arguments = L"--gtest_brief=1 --gtest_filter=" + std::wstring(name.begin(), name.end()) + L" --fail=";
+    for (const size_t k : ks) arguments += std::to_wstring(k) + L",";
     wchar_t program[MAX_PATH];
     GetModuleFileNameW(nullptr, program, MAX_PATH);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION child{};
-    if (!CreateProcessW(program, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child))
-        return GetLastError();
-    DWORD code = WAIT_TIMEOUT;
-    if (WaitForSingleObject(child.hProcess, kChildTimeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(child.hProcess, &code);
-    else TerminateProcess(child.hProcess, code);
-    CloseHandle(child.hThread);
-    CloseHandle(child.hProcess);
-    return code;
+    return RunProgram(program, arguments, kChildTimeoutMs);
 }
 
 // A dry run counts the calls; then each is failed in turn (or each new site), in children.

@@ -23,7 +23,6 @@ constexpr const wchar_t* kPendingValue = L"PendingFileRenameOperations";
 constexpr const wchar_t* kBrokerClassKey = L"SOFTWARE\\Classes\\CLSID\\{2F4C9A17-6B3E-4D85-A1C0-93E7B52D8F46}";
 constexpr const wchar_t* kHiveNamePrefix = L"S-1-5-21-4242-4242-4242-";
 constexpr DWORD kBothViews[] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
-constexpr DWORD kProgramTimeoutMs = 60000;
 
 // Win32 takes a path longer than MAX_PATH only in its long form.
 std::wstring LongForm(const std::wstring& path) {
@@ -277,19 +276,17 @@ Undo EnterSingleThreadedApartment() {
     return [] { CoUninitialize(); };
 }
 
-// Runs a program and waits for it (bounded); its exit code, or the failure to start it.
-static DWORD RunProgram(const std::wstring& program, const std::wstring& arguments) {
+DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, DWORD timeoutMs) {
     std::wstring command = L"\"" + program + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION created{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
-                        &startup, &created))
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &created))
         return GetLastError();
     const sys::UniqueKernelHandle process(created.hProcess), thread(created.hThread);
-    if (WaitForSingleObject(process.get(), kProgramTimeoutMs) == WAIT_TIMEOUT) {
+    if (WaitForSingleObject(process.get(), timeoutMs) == WAIT_TIMEOUT) {
         TerminateProcess(process.get(), WAIT_TIMEOUT);
-        WaitForSingleObject(process.get(), kProgramTimeoutMs);
+        WaitForSingleObject(process.get(), timeoutMs);
     }
     DWORD code = 0;
     GetExitCodeProcess(process.get(), &code);

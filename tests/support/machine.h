@@ -44,6 +44,10 @@ bool Exists(const std::wstring& path);
 // long-path prefix, letter case aside.
 bool SamePlace(const std::wstring& a, const std::wstring& b);
 
+// Runs a program in this console and waits for it, at most `timeoutMs`; its exit code
+// (WAIT_TIMEOUT once it had to be stopped), or the failure to start it.
+DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, DWORD timeoutMs = 60000);
+
 // Registry set-up through Win32 alone. Keys are created with their parents.
 void SetValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD type,
               const std::string& bytes, DWORD view = 0);
