@@ -3,7 +3,8 @@
 // answering the pure virtual questions (slots 5 to 21); the procedures never change.
 //
 // Every operation returns a Windows error code, 0 for success, and never throws on
-// purpose; an allocation failure is the one exception that may leave a step.
+// purpose; an allocation failure is the one exception that may leave a step. A profile's
+// answers are codes too: memory running out in a slot is ERROR_NOT_ENOUGH_MEMORY (Answer).
 #pragma once
 
 #include "engine/log_line.h"
@@ -11,7 +12,9 @@
 
 #include <OutlookPluginInstaller.h>
 
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Results of the procedures, beside the Windows codes that the steps pass on.
@@ -121,6 +124,19 @@ public:
     const std::wstring& GetTempDir() const { return tempDir; }
 
 protected:
+    // A slot's answer, built aside and handed over whole: when memory runs out the caller's
+    // list stays as it was and the answer is ERROR_NOT_ENOUGH_MEMORY.
+    template <typename Out, typename Fill>
+    static DWORD Answer(Out& out, Fill fill) noexcept {
+        try {
+            Out answer = out;
+            fill(answer);
+            std::swap(out, answer);
+            return ERROR_SUCCESS;
+        } catch (const std::bad_alloc&) {
+            return ERROR_NOT_ENOUGH_MEMORY;
+        }
+    }
     // Install's steps; `deploying` is set once they begin to lay anything down.
     DWORD InstallSteps(bool& deploying);
     LogLine Log(int level) const { return LogLine(logger, level); }

@@ -1,6 +1,7 @@
 #include "outlook/outlook_plugin_installation_manager.h"
 
 #include <cstdlib>
+#include <iterator>
 
 namespace {
 
@@ -44,28 +45,30 @@ RegistryKeyValueData AddinKey(const ValueText (&values)[N], DWORD view) {
 
 DWORD OutlookPluginInstallationManager::GetSourceFilesForVerification(
     std::vector<std::wstring>& fileNames) {
-    fileNames.push_back(kAddinFile32);
-    fileNames.push_back(kAddinFile64);
-    return ERROR_SUCCESS;
+    return Answer(fileNames, [](std::vector<std::wstring>& names) {
+        names.push_back(kAddinFile32);
+        names.push_back(kAddinFile64);
+    });
 }
 
 // The add-in goes into the agent folder, not into the Outlook folders found.
 DWORD OutlookPluginInstallationManager::GetSourceFileWithDestinationPaths(
     const ApplicationPathList&, FileCopyMap& files) {
-    files.emplace(is64BitOutlook ? kAddinFile64 : kAddinFile32, std::vector<std::wstring>{installDir});
-    return ERROR_SUCCESS;
+    return Answer(files, [this](FileCopyMap& map) {
+        map.emplace(is64BitOutlook ? kAddinFile64 : kAddinFile32, std::vector<std::wstring>{installDir});
+    });
 }
 
 DWORD OutlookPluginInstallationManager::GetAllSourceFileWithDestinationPaths(
     const ApplicationPathList&, FileCopyMap& files) {
-    files.emplace(kAddinFile32, std::vector<std::wstring>{installDir});
-    files.emplace(kAddinFile64, std::vector<std::wstring>{installDir});
-    return ERROR_SUCCESS;
+    return Answer(files, [this](FileCopyMap& map) {
+        map.emplace(kAddinFile32, std::vector<std::wstring>{installDir});
+        map.emplace(kAddinFile64, std::vector<std::wstring>{installDir});
+    });
 }
 
 DWORD OutlookPluginInstallationManager::GetCLSID(std::wstring& clsid) {
-    clsid = kAddinClsid;
-    return ERROR_SUCCESS;
+    return Answer(clsid, [](std::wstring& text) { text = kAddinClsid; });
 }
 
 bool OutlookPluginInstallationManager::IsCOMRegistrationRequired() { return true; }
@@ -73,15 +76,15 @@ bool OutlookPluginInstallationManager::IsINIEntryRequired() { return false; }
 bool OutlookPluginInstallationManager::IsRegistrySettingRequired() { return true; }
 
 DWORD OutlookPluginInstallationManager::GetFileNameForCOMRegistration(std::wstring& fileName) {
-    fileName = is64BitOutlook ? kAddinFile64 : kAddinFile32;
-    return ERROR_SUCCESS;
+    return Answer(fileName, [this](std::wstring& name) { name = is64BitOutlook ? kAddinFile64 : kAddinFile32; });
 }
 
 // Both files are unregistered whatever was detected.
 DWORD OutlookPluginInstallationManager::GetAllFileNamesForCOMRegistration(COMServerFileMap& files) {
-    files.emplace(kAddinFile32, false);
-    files.emplace(kAddinFile64, true);
-    return ERROR_SUCCESS;
+    return Answer(files, [](COMServerFileMap& map) {
+        map.emplace(kAddinFile32, false);
+        map.emplace(kAddinFile64, true);
+    });
 }
 
 bool OutlookPluginInstallationManager::Is64BitApplication() { return is64BitOutlook; }
@@ -94,9 +97,12 @@ DWORD OutlookPluginInstallationManager::GetRegistryKeyValueData(
 // Both keys are removed whatever was detected.
 DWORD OutlookPluginInstallationManager::GetAllRegistryKeyValueData(
     std::vector<RegistryKeyValueData>& keys) {
-    Get32BitRegistryKeyValueData(keys);
-    Get64BitRegistryKeyValueData(keys);
-    return ERROR_SUCCESS;
+    std::vector<RegistryKeyValueData> both;
+    if (DWORD r = Get32BitRegistryKeyValueData(both)) return r;
+    if (DWORD r = Get64BitRegistryKeyValueData(both)) return r;
+    return Answer(keys, [&both](std::vector<RegistryKeyValueData>& list) {
+        list.insert(list.end(), std::make_move_iterator(both.begin()), std::make_move_iterator(both.end()));
+    });
 }
 
 DWORD OutlookPluginInstallationManager::GetINIFileEntryInfo(INIFileEntryInfo&) {
@@ -111,12 +117,14 @@ DWORD OutlookPluginInstallationManager::GetInstallerConfigSectionName(std::wstri
 
 DWORD OutlookPluginInstallationManager::Get32BitRegistryKeyValueData(
     std::vector<RegistryKeyValueData>& keys) {
-    keys.push_back(AddinKey(kAddinValues32, KEY_WOW64_32KEY));
-    return ERROR_SUCCESS;
+    return Answer(keys, [](std::vector<RegistryKeyValueData>& list) {
+        list.push_back(AddinKey(kAddinValues32, KEY_WOW64_32KEY));
+    });
 }
 
 DWORD OutlookPluginInstallationManager::Get64BitRegistryKeyValueData(
     std::vector<RegistryKeyValueData>& keys) {
-    keys.push_back(AddinKey(kAddinValues64, KEY_WOW64_64KEY));
-    return ERROR_SUCCESS;
+    return Answer(keys, [](std::vector<RegistryKeyValueData>& list) {
+        list.push_back(AddinKey(kAddinValues64, KEY_WOW64_64KEY));
+    });
 }
