@@ -86,9 +86,11 @@ const Case kCases[] = {
          WriteFileBytes(e.Ini(L"a.ini"), "[Extensions]\r\nAddinManagers=x,TOLVANE\r\n");
          e.Run("install repair state");
      }},
-    // Files only the config file still names lose the item too; both lists are emptied.
+    // Files only the config file still names lose the item too; both lists are emptied. The
+    // folders found and those recorded are the same: each is looked at once.
     {"ini-uninstall", [](Engine& e) {
          e.p.iniEntry.iniFilePaths = {e.Ini(L"a.ini"), e.Ini(L"b.ini")};
+         e.p.listForCleanUp = true;
          e.Run("install");
          e.p.iniEntry.iniFilePaths = {e.Ini(L"a.ini")};
          e.Run("uninstall state");

@@ -34,7 +34,11 @@ public:
         out.insert(files.begin(), files.end());
         return 0;
     }
-    DWORD GetAllSourceFileWithDestinationPaths(const ApplicationPathList&, FileCopyMap& out) override {
+    // Logs the folders it is given, so that a transcript shows each of them once.
+    DWORD GetAllSourceFileWithDestinationPaths(const ApplicationPathList& paths, FileCopyMap& out) override {
+        LogLine line = Log(kLogTrace);
+        line << L"(test profile) files of";
+        for (const std::wstring& path : paths) line << L" " << path;
         out.insert(files.begin(), files.end());
         return 0;
     }
@@ -46,21 +50,27 @@ public:
     DWORD GetAllFileNamesForCOMRegistration(COMServerFileMap&) override { return 0; }
     DWORD GetRegistryKeyValueData(std::vector<RegistryKeyValueData>&) override { return 0; }
     DWORD GetAllRegistryKeyValueData(std::vector<RegistryKeyValueData>&) override { return 0; }
-    DWORD GetINIFileEntryInfo(INIFileEntryInfo& entry) override { return entry = iniEntry, 0; }
+    DWORD GetINIFileEntryInfo(INIFileEntryInfo& entry) override {
+        return Answer(entry, [this](INIFileEntryInfo& answer) { answer = iniEntry; });
+    }
     // Logs its call, so that a transcript shows when the engine asks.
     DWORD EnablePlugin(const ApplicationPathList&, bool removeIfDisabled, bool& pluginEnabled) override {
         Log(kLogTrace) << L"(test profile) EnablePlugin removeIfDisabled=" << removeIfDisabled;
         pluginEnabled = !enableFindsDisabled;
         return 0;
     }
-    bool IsApplicationListRequiredForCleanUp() override { return false; }
-    DWORD GetInstallerConfigSectionName(std::wstring& out) override { return out = section, sectionResult; }
+    bool IsApplicationListRequiredForCleanUp() override { return listForCleanUp; }
+    DWORD GetInstallerConfigSectionName(std::wstring& out) override {
+        out = section;
+        return sectionResult;
+    }
 
     std::vector<std::wstring> sourceFiles{L"addin.txt"};
     ApplicationPathList applications{L"C:\\App1", L"C:\\App2"};
     FileCopyMap files;  // also every file the removal looks for
     INIFileEntryInfo iniEntry;
     bool enableFindsDisabled = false;
+    bool listForCleanUp = false;
     std::wstring section;
     DWORD sectionResult = ERROR_NOT_SUPPORTED;
 };
