@@ -121,6 +121,12 @@ private:
             L"another account than the agent's may also be refused)");
     }
 
+    // What the add-in is made of comes from the profile; an answer it could not give (memory ran
+    // out) is a failed read of that part.
+    void Described(const wchar_t* part, DWORD code) {
+        if (code != ERROR_SUCCESS) ReadFailure(part, code);
+    }
+
     // Which build support staff diagnose with. Not judged: the agent may load its own copy.
     void ReadLibrary() {
         FileFact& dll = report_.dll;
@@ -148,7 +154,7 @@ private:
         detectionFailed_ = profile_.GetInstalledApplicationList(found) != ERROR_SUCCESS;
         if (!detectionFailed_ && !found.empty()) {
             report_.requestBitness = profile_.Is64BitApplication() ? 64 : 32;
-            profile_.GetFileNameForCOMRegistration(report_.requestFile);
+            Described(L"the add-in's file", profile_.GetFileNameForCOMRegistration(report_.requestFile));
         }
     }
 
@@ -170,15 +176,16 @@ private:
 
     void ReadFiles() {
         std::vector<std::wstring> sources;
-        profile_.GetSourceFilesForVerification(sources);
+        Described(L"the add-in's source files", profile_.GetSourceFilesForVerification(sources));
         for (const std::wstring& name : sources)
             report_.sourceFiles.push_back(ReadFileFact(profile_.GetInstallSourceDir(), name));
 
         const ApplicationPathList unused;
         FileCopyMap all;
         FileCopyMap expected;
-        profile_.GetAllSourceFileWithDestinationPaths(unused, all);
-        if (report_.requestBitness != 0) profile_.GetSourceFileWithDestinationPaths(unused, expected);
+        Described(L"the add-in's deployed files", profile_.GetAllSourceFileWithDestinationPaths(unused, all));
+        if (report_.requestBitness != 0)
+            Described(L"the add-in's deployed files", profile_.GetSourceFileWithDestinationPaths(unused, expected));
         for (const auto& [name, folders] : all) {
             for (const std::wstring& folder : folders) {
                 FileFact file = ReadFileFact(folder, name);
@@ -234,9 +241,11 @@ private:
     }
 
     void ReadComClass() {
-        profile_.GetCLSID(report_.addinClsid);
-        COMServerFileMap servers;
-        profile_.GetAllFileNamesForCOMRegistration(servers);
+        const DWORD named = profile_.GetCLSID(report_.addinClsid);
+        Described(L"the add-in's COM class", named);
+        COMServerFileMap servers;  // without the class's name, none is looked at
+        if (named == ERROR_SUCCESS)
+            Described(L"the add-in's COM servers", profile_.GetAllFileNamesForCOMRegistration(servers));
         for (const auto& [name, is64Bit] : servers) {
             ClassView view;
             view.view = is64Bit ? 64 : 32;
@@ -276,8 +285,8 @@ private:
     void ReadAddinKey() {
         std::vector<RegistryKeyValueData> keys;
         std::vector<RegistryKeyValueData> expected;
-        profile_.GetAllRegistryKeyValueData(keys);
-        if (report_.requestBitness != 0) profile_.GetRegistryKeyValueData(expected);
+        Described(L"the add-in's key", profile_.GetAllRegistryKeyValueData(keys));
+        if (report_.requestBitness != 0) Described(L"the add-in's key", profile_.GetRegistryKeyValueData(expected));
         for (const RegistryKeyValueData& key : keys) {
             report_.addinKeyPath = key.subKey;
             AddinKeyView view;
