@@ -50,8 +50,10 @@ HostRun RunHost(const Machine& m, const wchar_t* request, long long killAfterUs)
         startup.hStdOutput = startup.hStdError = output.get();
         PROCESS_INFORMATION created{};
         if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, nullptr,
-                            &startup, &created))
-            return run.output = "the host did not start: " + std::to_string(GetLastError()), run;
+                            &startup, &created)) {
+            run.output = "the host did not start: " + std::to_string(GetLastError());
+            return run;
+        }
         const sys::UniqueKernelHandle process(created.hProcess), thread(created.hThread);
         // The kill's moment counts from the request's start line, not from the process's start.
         Clock::time_point started;

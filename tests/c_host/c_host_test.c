@@ -11,13 +11,24 @@ typedef unsigned int (*InitializeSlot)(void* self, const wchar_t* folder, void* 
 typedef unsigned int (*RequestSlot)(void* self);
 
 static int failures = 0, lines = 0;
-#define CHECK(condition) \
-    if (!(condition)) fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition), ++failures
+#define CHECK(condition) Check((condition), __LINE__, #condition)
+static void Check(int passed, int line, const char* condition) {
+    if (passed) return;
+    fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, line, condition);
+    ++failures;
+}
 
 static void HostOwnedSlot(void* self) {
-    (void)self, fputs("the library called a host-owned logger slot\n", stderr), abort();
+    (void)self;
+    fputs("the library called a host-owned logger slot\n", stderr);
+    abort();
 }
-static void Log(void* self, int level, const wchar_t* message) { (void)self, (void)level, (void)message, ++lines; }
+static void Log(void* self, int level, const wchar_t* message) {
+    (void)self;
+    (void)level;
+    (void)message;
+    ++lines;
+}
 static void* loggerVtable[5] = {(void*)HostOwnedSlot, (void*)HostOwnedSlot, (void*)HostOwnedSlot,
                                 (void*)HostOwnedSlot, (void*)Log};
 static struct { void** vtable; } logger = {loggerVtable};
@@ -32,7 +43,10 @@ int main(void) {
     HMODULE library = LoadLibraryW(path);
     void* (*create)(void) = (void* (*)(void))(void*)GetProcAddress(library, "CreatePluginInstaller");
     void (*destroy)(void*) = (void (*)(void*))(void*)GetProcAddress(library, "DeletePluginInstaller");
-    if (!create || !destroy) return fprintf(stderr, "cannot use the library: %lu\n", GetLastError()), 1;
+    if (!create || !destroy) {
+        fprintf(stderr, "cannot use the library: %lu\n", GetLastError());
+        return 1;
+    }
     GetTempPathW(MAX_PATH, folder);
     wcscat(folder, L"c-host-agent");
     CreateDirectoryW(folder, NULL);
