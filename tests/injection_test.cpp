@@ -345,8 +345,8 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     for (int i = 1; i < argc; ++i) {
         everyCall = everyCall || std::strcmp(argv[i], "--every-call") == 0;
-        if (std::strncmp(argv[i], "--fail=", 7) == 0)
-            for (const char* k = argv[i] + 7; *k; k = std::strchr(k, ',') + 1) assigned.push_back(std::atoi(k));
+        std::istringstream ks(std::strncmp(argv[i], "--fail=", 7) == 0 ? argv[i] + 7 : "");
+        for (std::string k; std::getline(ks, k, ',');) assigned.push_back(std::stoul(k));
     }
     TheLibrary();
     injector::Patch(TheDll());
