@@ -1,11 +1,11 @@
 #include "listing.h"
 
+#include "machine.h"
 #include "sys/handles.h"
 
 #include <windows.h>
 
-#include <cstdint>
-#include <vector>
+#include <sstream>
 
 namespace {
 
@@ -26,29 +26,50 @@ void ListFolder(const std::wstring& folder, Listing& listing) {
     }
 }
 
-void ListKey(HKEY key, const std::wstring& path, Listing& listing) {
-    DWORD nameCapacity = 0, dataCapacity = 0;
-    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &nameCapacity,
-                         &dataCapacity, nullptr, nullptr) != ERROR_SUCCESS)
-        return;
-    listing[L"key " + path] = L"";  // its time stamp, too, only follows what changed in it
-    std::vector<wchar_t> name(nameCapacity + 2);
-    std::vector<BYTE> data(dataCapacity + 2);
-    for (DWORD index = 0;; ++index) {
-        DWORD nameLength = static_cast<DWORD>(name.size()), size = static_cast<DWORD>(data.size()), type = 0;
-        if (RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type, data.data(), &size)) break;
-        std::uint64_t digest = 14695981039346656037ull;  // FNV-1a
-        for (DWORD i = 0; i < size; ++i) digest = (digest ^ data[i]) * 1099511628211ull;
-        listing[L"value " + path + L":" + std::wstring(name.data(), nameLength)] =
-            std::to_wstring(type) + L" " + std::to_wstring(digest);
+// What Wine's saved text escapes: a backslash or a quote behind a backslash.
+std::wstring Unescaped(const std::string& text) {
+    std::wstring plain;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == '\\' || text[i + 1] == '"')) ++i;
+        plain += static_cast<wchar_t>(static_cast<unsigned char>(text[i]));
     }
-    wchar_t child[256];
-    for (DWORD index = 0;; ++index) {
-        DWORD length = 256;
-        if (RegEnumKeyExW(key, index, child, &length, nullptr, nullptr, nullptr, nullptr)) break;
-        sys::UniqueKey opened;
-        if (RegOpenKeyExW(key, child, REG_OPTION_OPEN_LINK, KEY_READ | KEY_WOW64_64KEY, opened.put()) == 0)
-            ListKey(opened.get(), path + L"\\" + child, listing);
+    return plain;
+}
+
+// A branch as Wine's registry saves it in one request (enumerating it key by key takes
+// seconds): "[path] stamp" starts a key, '"name"=data' and '@=data' are its values, a line
+// that starts with two blanks goes on with a value's data, and "#" lines are the key's own
+// (its time stamp, too, only follows what changed in it).
+void ListBranch(HKEY root, const std::wstring& name, Listing& listing) {
+    static const bool mayBackUp = [] {
+        sys::UniqueKernelHandle token;
+        TOKEN_PRIVILEGES backup{1, {}};
+        backup.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        return OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, token.put()) &&
+               LookupPrivilegeValueW(nullptr, SE_BACKUP_NAME, &backup.Privileges[0].Luid) &&
+               AdjustTokenPrivileges(token.get(), FALSE, &backup, 0, nullptr, nullptr);
+    }();
+    const std::wstring saved = ProgramFolder() + L"\\branch.reg";  // outside drive C:
+    DeleteFileW(saved.c_str());
+    EXPECT_TRUE(mayBackUp && RegSaveKeyW(root, saved.c_str(), nullptr) == ERROR_SUCCESS) << "the registry was not saved";
+    std::istringstream text(ReadFileBytes(saved));
+    std::wstring key, value;
+    for (std::string line; std::getline(text, line);) {
+        if (line.rfind('[', 0) == 0) {
+            key = name + L"\\" + Unescaped(line.substr(1, line.rfind(']') - 1));
+            // Only keys with values or without subkeys are saved: the ones above are listed too.
+            for (size_t end = key.find(L'\\'); end != std::wstring::npos; end = key.find(L'\\', end + 1))
+                listing[L"key " + key.substr(0, end)] = L"";
+            listing[L"key " + key] = L"";
+        } else if (line.rfind("  ", 0) == 0 && !value.empty()) {
+            listing[value] += Unescaped(line);
+        } else if (line.rfind('@', 0) == 0 || line.rfind('"', 0) == 0) {
+            size_t end = 1;  // the '=' after the value's name
+            while (line[0] == '"' && end < line.size() && line[end] != '"') end += line[end] == '\\' ? 2 : 1;
+            if (line[0] == '"') ++end;
+            value = L"value " + key + L":" + (line[0] == '@' ? L"" : Unescaped(line.substr(1, end - 2)));
+            listing[value] = Unescaped(line.substr(std::min(end + 1, line.size())));
+        }
     }
 }
 
@@ -57,8 +78,8 @@ void ListKey(HKEY key, const std::wstring& path, Listing& listing) {
 Listing ListPrefix() {
     Listing listing;
     ListFolder(L"C:", listing);
-    ListKey(HKEY_LOCAL_MACHINE, L"HKLM", listing);
-    ListKey(HKEY_USERS, L"HKU", listing);
+    ListBranch(HKEY_LOCAL_MACHINE, L"HKLM", listing);
+    ListBranch(HKEY_USERS, L"HKU", listing);
     return listing;
 }
 
