@@ -123,10 +123,11 @@ TEST_P(InterruptedRun, RepairRestoresAndUninstallRemovesEverythingAfterAKill) {
                 ::testing::PrintToString(GetParam()).c_str(), kills, inside, seed, requestMs);
 }
 
+// A 32-bit request differs only in its calls to the broker, where nearly every kill falls (it
+// waits about a second for the broker to start): Install stands for the three.
 INSTANTIATE_TEST_SUITE_P(Kills, InterruptedRun,
                          ::testing::Values(Case{kOutlook64, L"install", 1105}, Case{kOutlook64, L"repair", 1106},
-                                           Case{kOutlook64, L"uninstall", 1107}, Case{kOutlook32, L"install", 1115},
-                                           Case{kOutlook32, L"repair", 1116}, Case{kOutlook32, L"uninstall", 1117}),
+                                           Case{kOutlook64, L"uninstall", 1107}, Case{kOutlook32, L"install", 1115}),
                          [](const auto& info) { return ::testing::PrintToString(info.param).replace(3, 1, "_"); });
 
 }  // namespace
