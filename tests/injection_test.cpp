@@ -5,7 +5,8 @@
 // the calling thread as it was, and a machine that the next request without a failure puts
 // right. By default each call site fails once, the first time it is met in the run of the
 // table; with --every-call every call of every procedure fails in turn and the figures are
-// printed.
+// printed. Requests are also killed before a call, as a service stop or a crash ends them:
+// then a Repair must bring the add-in back to working and an Uninstall leave nothing.
 #include "injector.h"
 #include "installer/outlook_plugin_installer_impl.h"
 #include "machine.h"
@@ -25,7 +26,10 @@
 namespace {
 
 bool everyCall = false;
-std::vector<size_t> assigned;  // a child's calls to fail; empty in the parent
+// A child's calls to fail or to be killed at; both empty in the parent.
+enum Outcome { kFailure, kKill };
+std::vector<size_t> assigned[2];
+size_t killedAt = 0;  // in the process that is killed: the call it dies before
 int wrongInChild = 0;
 std::set<std::pair<std::string, uintptr_t>> sitesFailed;  // in this run of the table
 
@@ -39,50 +43,58 @@ using Attempt = std::function<std::string(size_t failAt, std::vector<injector::C
 // Under Wine a process serves at most 63 requests that use COM (the 64th waits forever), so
 // the failures are made in children of a few at a time, each running this test alone.
 constexpr size_t kCallsPerChild = 20;
+constexpr size_t kKillsPerProcedure = 8;  // spread over its calls
 constexpr DWORD kChildTimeoutMs = 600000;
 constexpr int kChildExit = 1000;  // plus the number of failures it found wrong; a crash exits otherwise
 
-DWORD RunChild(const std::vector<size_t>& ks) {
+// `option`: "--fail=", "--kill=" or "--killed-at=", for the calls `ks`.
+DWORD RunChild(const std::wstring& option, const std::vector<size_t>& ks) {
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
     const std::string name = std::string(test->test_suite_name()) + "." + test->name();
-    std::wstring arguments = L"--gtest_brief=1 --gtest_filter=" + std::wstring(name.begin(), name.end()) + L" --fail=";
+    std::wstring arguments = L"--gtest_brief=1 --gtest_filter=" + std::wstring(name.begin(), name.end()) + L" " + option;
     for (const size_t k : ks) arguments += std::to_wstring(k) + L",";
     wchar_t program[MAX_PATH];
     GetModuleFileNameW(nullptr, program, MAX_PATH);
     return RunProgram(program, arguments, kChildTimeoutMs);
 }
 
-// A dry run counts the calls; then each is failed in turn (or each new site), in children.
-// Prints the procedure's figures: calls counted, failed, survived.
+// A dry run counts the calls; then each is failed in turn (or each new site), or killed at
+// (eight spread over the calls), in children. Prints the procedure's figures: calls counted,
+// failed or killed at, survived.
 // `inProgram`: the procedure runs in this program, whose runtime makes its one-time
 // allocations (a thread's exception state) at first use: a child runs it once unarmed first.
-void FailEachCall(const std::string& procedure, const Attempt& attempt, bool inProgram = false) {
+void FailEachCall(const std::string& procedure, const Attempt& attempt, bool inProgram = false,
+                  Outcome outcome = kFailure) {
     std::vector<injector::Call> calls;
-    if (!assigned.empty()) {
+    if (!assigned[kFailure].empty() || !assigned[kKill].empty()) {
         if (inProgram) {
             EXPECT_EQ(attempt(0, calls), "") << "without a failure";
         }
-        for (const size_t k : assigned) {
+        for (const size_t k : assigned[outcome]) {
             const std::string wrong = attempt(k, calls);
             wrongInChild += !wrong.empty();
-            EXPECT_EQ(wrong, "") << procedure << ": call " << k << ", " << (k <= calls.size() ? calls[k - 1].function : "none");
+            EXPECT_EQ(wrong, "") << procedure << ": call " << k << (k <= calls.size() ? std::string(", ") + calls[k - 1].function : "");
         }
         return;
     }
     ASSERT_EQ(attempt(0, calls), "") << "without a failure";
     std::vector<size_t> ks;
     for (size_t k = 1; k <= calls.size(); ++k)
-        if (everyCall || sitesFailed.insert({calls[k - 1].function, calls[k - 1].site}).second) ks.push_back(k);
+        if (everyCall || (outcome == kFailure && sitesFailed.insert({calls[k - 1].function, calls[k - 1].site}).second))
+            ks.push_back(k);
+    // Kills: the call in the middle of each eighth of the request.
+    const size_t kills = everyCall || outcome == kFailure ? 0 : std::min(kKillsPerProcedure, calls.size());
+    for (size_t i = 0; i < kills; ++i) ks.push_back(1 + calls.size() * (2 * i + 1) / (2 * kills));
     size_t wrong = 0;
     for (size_t first = 0; first < ks.size(); first += kCallsPerChild) {
         const std::vector<size_t> batch(ks.begin() + first, ks.begin() + std::min(ks.size(), first + kCallsPerChild));
-        const DWORD code = RunChild(batch) - kChildExit;
+        const DWORD code = RunChild(outcome == kFailure ? L"--fail=" : L"--kill=", batch) - kChildExit;
         EXPECT_EQ(code, 0u) << procedure << ": " << (code <= batch.size() ? "see the failures above" : "a child crashed or hung")
                             << ", code " << code + kChildExit;
         wrong += std::min<size_t>(code, batch.size());
     }
-    std::printf("figures: %s: %zu calls, %zu failed, %zu survived\n", procedure.c_str(), calls.size(), ks.size(),
-                ks.size() - wrong);
+    std::printf("figures: %s: %zu calls, %zu %s, %zu survived\n", procedure.c_str(), calls.size(), ks.size(),
+                outcome == kFailure ? "failed" : "killed at", ks.size() - wrong);
 }
 
 // A line of level 5 that ends in the Windows code, or in the HRESULT made of it. Memory has
@@ -143,6 +155,9 @@ struct Procedure {
     unsigned int answer;  // without a failure
     bool installedBefore;
     bool broker;  // also for 32-bit Outlook, whose COM work goes through the broker
+    // Also killed, for 64-bit Outlook: a 32-bit request differs only in its calls to the
+    // broker, where a kill leaves the broker at work, done or not, as at a call before or after.
+    bool killed;
     std::function<void(Machine&)> setup;  // then, before the request
 };
 
@@ -152,33 +167,44 @@ const std::wstring kUserAddin = std::wstring(L"\\") + kAddinKeyPath;
 const std::wstring kLoadTimes = L"\\Software\\Microsoft\\Office\\15.0\\Outlook\\AddInLoadTimes";
 
 const Procedure kProcedures[] = {
-    {"install", L"install", 0, false, true, nullptr},
-    {"repair-nothing-to-do", L"repair", 6, true, true, nullptr},
-    {"repair-after-deletion", L"repair", 0, true, false, [](Machine& m) { DeleteFileW(m.Dll().c_str()); }},
+    {"install", L"install", 0, false, true, true, nullptr},
+    {"repair-nothing-to-do", L"repair", 6, true, true, false, nullptr},
+    {"repair-after-deletion", L"repair", 0, true, false, true, [](Machine& m) { DeleteFileW(m.Dll().c_str()); }},
     // The load time and the user's LoadBehavior are put right without a word: the answer stays 6.
-    {"repair-user-records", L"repair", 6, true, false,
+    {"repair-user-records", L"repair", 6, true, false, false,
      [](Machine& m) {
          SetValue(HKEY_USERS, m.Hive(1) + kDisabledItems15, L"other", REG_BINARY, DisabledRecord(L"C:\\other.dll"));
          SetValue(HKEY_USERS, m.Hive(1) + kLoadTimes, kAddinProgId, REG_BINARY, "time");
          SetDword(HKEY_USERS, m.Hive(2) + kUserAddin, L"LoadBehavior", 0);
      }},
-    {"uninstall", L"uninstall", 0, true, true, nullptr},
+    {"uninstall", L"uninstall", 0, true, true, true, nullptr},
 };
 
 class Request : public ::testing::TestWithParam<std::tuple<Outlook, Procedure>> {};
 
-TEST_P(Request, SurvivesEachFailedCall) {
+// The procedure's machine, before the request.
+void Prepare(Machine& m, const Procedure& procedure) {
+    if (procedure.installedBefore) {
+        EXPECT_EQ(m.Run(L"install"), 0u);
+    }
+    if (procedure.setup) procedure.setup(m);
+    m.log.lines.clear();
+}
+
+TEST_P(Request, SurvivesEachFailedCallAndEachKill) {
     const auto& [outlook, procedure] = GetParam();
     const std::wstring request = procedure.request;
+    if (killedAt > 0) {  // the machine is the caller's
+        Transcript log;
+        injector::Arm(TheDll(), killedAt, true);
+        RunRequest(kAgentFolder, request, log);
+        return;
+    }
     const bool uninstall = request == L"uninstall";
-    FailEachCall(std::string(procedure.name) + (outlook.view == KEY_WOW64_64KEY ? " x64" : " x86"),
-                 [&](size_t failAt, std::vector<injector::Call>& calls) {
+    const std::string name = std::string(procedure.name) + (outlook.view == KEY_WOW64_64KEY ? " x64" : " x86");
+    FailEachCall(name, [&](size_t failAt, std::vector<injector::Call>& calls) {
         Machine m(outlook);
-        if (procedure.installedBefore) {
-            EXPECT_EQ(m.Run(L"install"), 0u);
-        }
-        if (procedure.setup) procedure.setup(m);
-        m.log.lines.clear();
+        Prepare(m, procedure);
         injector::Arm(TheDll(), failAt);
         const unsigned int result = m.Run(request);
         calls = injector::Disarm();
@@ -197,6 +223,27 @@ TEST_P(Request, SurvivesEachFailedCall) {
         if (!wrong.empty()) wrong = "answered " + std::to_string(result) + ": " + wrong + Lines(answer);
         return wrong;
     });
+    if (!procedure.killed || outlook.view != KEY_WOW64_64KEY) return;
+    FailEachCall(name + " killed", [&](size_t killAt, std::vector<injector::Call>& calls) {
+        Machine m(outlook);
+        Prepare(m, procedure);
+        std::string wrong;
+        if (killAt == 0) {
+            injector::Arm(TheDll(), 0);
+            m.Run(request);
+            calls = injector::Disarm();
+        } else if (RunChild(L"--killed-at=", {killAt}) != injector::kKilled) {
+            wrong += "the request ended before the call; ";
+        }
+        const unsigned int repaired = m.Run(L"repair");
+        const std::string working = m.Working();
+        const unsigned int removed = m.Run(L"uninstall");
+        if ((repaired != 0 && repaired != 6) || !working.empty())
+            wrong += "the Repair after it answered " + std::to_string(repaired) + ": " + working;
+        if (removed != 0 || !m.NothingLeft().empty())
+            wrong += "the Uninstall after it answered " + std::to_string(removed) + ": " + m.NothingLeft();
+        return wrong;
+    }, false, kKill);
 }
 
 std::string RowName(const ::testing::TestParamInfo<Request::ParamType>& info) {
@@ -343,17 +390,26 @@ TEST(Diagnosis, SurvivesEachFailedCall) {
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    // "--fail=1,5,9," and the like: the calls a child is given.
+    const auto read = [](const char* argument, const char* option, std::vector<size_t>& ks) {
+        const size_t length = std::strlen(option);
+        std::istringstream list(std::strncmp(argument, option, length) == 0 ? argument + length : "");
+        for (std::string k; std::getline(list, k, ',');) ks.push_back(std::stoul(k));
+    };
     for (int i = 1; i < argc; ++i) {
         everyCall = everyCall || std::strcmp(argv[i], "--every-call") == 0;
-        std::istringstream ks(std::strncmp(argv[i], "--fail=", 7) == 0 ? argv[i] + 7 : "");
-        for (std::string k; std::getline(ks, k, ',');) assigned.push_back(std::stoul(k));
+        read(argv[i], "--fail=", assigned[kFailure]);
+        read(argv[i], "--kill=", assigned[kKill]);
+        if (std::strncmp(argv[i], "--killed-at=", 12) == 0) killedAt = std::stoul(argv[i] + 12);
     }
+    const bool child = killedAt > 0 || !assigned[kFailure].empty() || !assigned[kKill].empty();
     TheLibrary();
     injector::Patch(TheDll());
     injector::Patch(Program());
     const std::vector<std::string> unlisted = injector::Unlisted(TheDll());
-    for (const std::string& function : assigned.empty() ? unlisted : std::vector<std::string>()) std::printf("the library imports %s, in neither table\n", function.c_str());
+    for (const std::string& function : child ? std::vector<std::string>() : unlisted)
+        std::printf("the library imports %s, in neither table\n", function.c_str());
     const int failed = RUN_ALL_TESTS();
-    if (!assigned.empty()) return kChildExit + std::max(wrongInChild, failed);
+    if (child) return kChildExit + std::max(wrongInChild, failed);
     return failed || !unlisted.empty();
 }

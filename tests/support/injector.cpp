@@ -56,6 +56,7 @@ struct Armed {
     uintptr_t begin = 0, end = 0;  // its image
     DWORD thread = 0;
     size_t failAt = 0;
+    bool kill = false;
     bool inside = false;  // counting allocates, through the test's own forwarders
     std::vector<Call> calls;
 } armed;
@@ -110,7 +111,10 @@ Word Forward(Word a, Word b, Word c, Word d, Word e, Word f, Word g, Word h, Wor
         return reinterpret_cast<Word>(
             Forwarder(slot.module, reinterpret_cast<const char*>(b), reinterpret_cast<void*>(found)));
     }
-    if (Counts(slot)) return Fail(slot.failure);
+    if (Counts(slot)) {
+        if (armed.kill) TerminateProcess(GetCurrentProcess(), kKilled);
+        return Fail(slot.failure);
+    }
     return slot.real(a, b, c, d, e, f, g, h, i, j, k, l);
 }
 
@@ -172,12 +176,13 @@ std::vector<std::string> Unlisted(HMODULE module) {
     return unlisted;
 }
 
-void Arm(HMODULE module, size_t failAt) {
+void Arm(HMODULE module, size_t failAt, bool kill) {
     armed.calls.clear();
     armed.calls.reserve(1 << 16);
     armed.begin = reinterpret_cast<uintptr_t>(module);
     armed.end = armed.begin + Headers(module)->OptionalHeader.SizeOfImage;
     armed.failAt = failAt;
+    armed.kill = kill;
     armed.thread = GetCurrentThreadId();
     armed.module = module;
 }

@@ -27,8 +27,9 @@ void Patch(HMODULE module);
 std::vector<std::string> Unlisted(HMODULE module);
 
 // Counts the calls `module` makes on this thread from now on; the `failAt`-th fails (1 is
-// the first; 0: none fails).
-void Arm(HMODULE module, size_t failAt);
+// the first; 0: none fails), or with `kill` the process ends just before it, with kKilled.
+void Arm(HMODULE module, size_t failAt, bool kill = false);
+inline constexpr UINT kKilled = 0xDEAD;
 // Stops counting; the calls counted since Arm, the failed one included.
 std::vector<Call> Disarm();
 
