@@ -182,10 +182,6 @@ const Case kCases[] = {
     {"install-no-export", kOutlook64, L"install",
      [](Machine& m) { return Replace(m.Source(m.outlook.dll), L"noexport\\tolvane64.dll"); }, kNothing},
     {"install-x86-sta", kOutlook32, L"install", [](Machine&) { return EnterSingleThreadedApartment(); }, kNothing},
-    {"install-x86-broker-unregistered", kOutlook32, L"install",
-     [](Machine&) { return BreakBroker(BrokerFault::kUnregistered); }, kNothing},
-    {"install-x86-broker-crashing", kOutlook32, L"install", [](Machine&) { return BreakBroker(BrokerFault::kCrashing); },
-     kNothing},
 
     // Repair meets a fault: it fails and leaves the add-in working once the fault is gone.
     {"repair-sta", kOutlook64, L"(install) repair", [](Machine&) { return EnterSingleThreadedApartment(); }, kWorking},
@@ -196,8 +192,6 @@ const Case kCases[] = {
      },
      kKept},
     {"repair-folder-in-place", kOutlook64, L"(install) repair", [](Machine& m) { return Folder(m.Dll()); }, kNothing},
-    {"repair-x86-broker-crashing", kOutlook32, L"(install) repair",
-     [](Machine&) { return BreakBroker(BrokerFault::kCrashing); }, kWorking},
 
     // Uninstall meets a fault: it reports it, and a second Uninstall once the fault is gone
     // leaves nothing.
@@ -206,7 +200,7 @@ const Case kCases[] = {
     {"uninstall-folder-in-place", kOutlook64, L"(install) uninstall",
      [](Machine& m) { return Folder(m.Agent(L"tolvane.dll")); }, kNothing},
     {"uninstall-x86-broker-unregistered", kOutlook32, L"(install) uninstall",
-     [](Machine&) { return BreakBroker(BrokerFault::kUnregistered); }, kKept},
+     [](Machine&) { return UnregisterBroker(); }, kKept},
     {"uninstall-x86-record-read-only", kOutlook32, L"(install) uninstall",
      [](Machine& m) {
          Record(m, L"1", KEY_WOW64_32KEY, DisabledRecord(m.Dll()));

@@ -125,7 +125,7 @@ const Row kRows[] = {
      [](Machine& m) { MoveFileExW(m.Agent(L"tolvane64.dll").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); return Undo(); },
      1, "pending-deletion", {}, "/files/pendingDeletions/0", "C:\\Agent\\Outlook\\tolvane64.dll"},
     {"BrokerNotRegisteredFor32BitOutlook", kOutlook32, true,
-     [](Machine&) { return BreakBroker(BrokerFault::kUnregistered); }, 1, "broker-missing", {},
+     [](Machine&) { return UnregisterBroker(); }, 1, "broker-missing", {},
      "/comClass/broker/registered", false},
 };
 

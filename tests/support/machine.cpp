@@ -341,26 +341,14 @@ Undo LetOthersWrite(const std::wstring& path) {
 
 static DWORD RegisterBroker() { return RunProgram(Fixture(L"broker\\ComRegistrationBroker.exe"), L"/RegServer"); }
 
-// Unregistered: its class goes and comes back as /UnregServer and /RegServer write it (its
-// type library stays), without a process start for either. Crashing: a copy of the broker
-// registers its own path, so that breaking the copy leaves the build's program alone.
-Undo BreakBroker(BrokerFault fault) {
-    if (fault == BrokerFault::kUnregistered) {
-        DeleteTree(HKEY_LOCAL_MACHINE, kBrokerClassKey, KEY_WOW64_64KEY);
-        return [] {
-            SetValue(HKEY_LOCAL_MACHINE, kBrokerClassKey, L"", REG_SZ, Bytes(L"ComRegistrationBroker"), KEY_WOW64_64KEY);
-            SetValue(HKEY_LOCAL_MACHINE, std::wstring(kBrokerClassKey) + L"\\LocalServer32", L"", REG_SZ,
-                     Bytes(L"\"" + Fixture(L"broker\\ComRegistrationBroker.exe") + L"\""), KEY_WOW64_64KEY);
-        };
-    }
-    const std::wstring copy = ProgramFolder() + L"\\broken\\ComRegistrationBroker.exe";
-    CreateFolders(ProgramFolder() + L"\\broken");
-    EXPECT_TRUE(CopyFileW(Fixture(L"broker\\ComRegistrationBroker.exe").c_str(), copy.c_str(), FALSE));
-    EXPECT_EQ(RunProgram(copy, L"/RegServer"), 0u);
-    EXPECT_TRUE(CopyFileW(Fixture(L"crashing_server.exe").c_str(), copy.c_str(), FALSE));
-    return [copy] {
-        DeleteFileW(copy.c_str());
-        EXPECT_EQ(RegisterBroker(), 0u);
+// Its class goes and comes back as /UnregServer and /RegServer write it, without a process
+// start for either.
+Undo UnregisterBroker() {
+    DeleteTree(HKEY_LOCAL_MACHINE, kBrokerClassKey, KEY_WOW64_64KEY);
+    return [] {
+        SetValue(HKEY_LOCAL_MACHINE, kBrokerClassKey, L"", REG_SZ, Bytes(L"ComRegistrationBroker"), KEY_WOW64_64KEY);
+        SetValue(HKEY_LOCAL_MACHINE, std::wstring(kBrokerClassKey) + L"\\LocalServer32", L"", REG_SZ,
+                 Bytes(L"\"" + Fixture(L"broker\\ComRegistrationBroker.exe") + L"\""), KEY_WOW64_64KEY);
     };
 }
 

@@ -103,8 +103,7 @@ Undo EnterSingleThreadedApartment();          // the calling thread, as a host m
 // both are made with the Unix tools, and each waits (bounded) for its effect.
 Undo LinkTo(const std::wstring& link, const std::wstring& target);  // what was at `link` goes
 Undo LetOthersWrite(const std::wstring& path);                      // Everyone may write it
-enum class BrokerFault { kUnregistered, kCrashing };
-Undo BreakBroker(BrokerFault fault);
+Undo UnregisterBroker();  // its class, not its type library
 
 class Machine {
 public:
