@@ -9,6 +9,7 @@
 // then a Repair must bring the add-in back to working and an Uninstall leave nothing.
 #include "injector.h"
 #include "installer/outlook_plugin_installer_impl.h"
+#include "listing.h"
 #include "machine.h"
 #include "outlook/outlook_plugin_installation_manager.h"
 #include "state/installer_config_file.h"
@@ -21,6 +22,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <regex>
 #include <set>
 
 namespace {
@@ -148,7 +150,29 @@ std::string Judge(unsigned int result, size_t failAt, unsigned int expected, boo
     return wrong;
 }
 
-// Requests through the exported DLL.
+// Where a request may write, besides the agent folder: in both registry views as stored, the
+// add-in's key and class, Outlook's per-user records (disabled items, load times, the per-user
+// add-in key), Windows' list of files to delete at the next restart, and what Wine's service
+// manager counts whatever program runs.
+const wchar_t* const kAddinsPlaces[] = {
+    LR"((key|value) HKLM\\Software(\\Wow6432Node)?\\Microsoft\\Office\\Outlook\\Addins\\Tolvane\.OutlookAddin\.1([\\:].*)?)",
+    LR"((key|value) HKLM\\Software\\Classes(\\Wow6432Node)?\\CLSID\\\{6A1D2E90-8B3C-4F57-9E21-C05B7D3A4F18\}([\\:].*)?)",
+    LR"((key|value) HKU\\[^\\]+\\Software(\\Wow6432Node)?\\Microsoft\\Office\\([^\\]+\\Outlook\\(Resiliency\\DisabledItems|AddInLoadTimes)|Outlook\\Addins\\Tolvane\.OutlookAddin\.1)([\\:].*)?)",
+    LR"(value HKLM\\System\\CurrentControlSet\\Control\\(Session Manager:PendingFileRenameOperations|ServiceCurrent:))",
+};
+
+// What a request wrote outside the add-in's places, from the listings before and after it.
+std::string WrittenElsewhere(const Listing& before, const Machine& m) {
+    const std::wstring outside = Unexplained(before, ListPrefix(), [&m](const std::wstring& entry) {
+        if (entry.rfind(L"file ", 0) == 0) return _wcsnicmp(entry.c_str() + 5, m.home.c_str(), m.home.size()) == 0;
+        for (const wchar_t* place : kAddinsPlaces)
+            if (std::regex_match(entry, std::wregex(place, std::regex::icase))) return true;
+        return false;
+    });
+    return outside.empty() ? "" : "wrote outside the add-in's places:\n" + std::string(outside.begin(), outside.end());
+}
+
+// Requests through the exported DLL. Without a failure, each writes only in the add-in's places.
 struct Procedure {
     const char* name;
     const wchar_t* request;
@@ -182,8 +206,9 @@ const Procedure kProcedures[] = {
 
 class Request : public ::testing::TestWithParam<std::tuple<Outlook, Procedure>> {};
 
-// The procedure's machine, before the request.
+// The procedure's machine, before the request, with Outlook's own key for add-ins.
 void Prepare(Machine& m, const Procedure& procedure) {
+    SetValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Office\\Outlook\\Addins", L"", 0, "", m.outlook.view);
     if (procedure.installedBefore) {
         EXPECT_EQ(m.Run(L"install"), 0u);
     }
@@ -205,16 +230,19 @@ TEST_P(Request, SurvivesEachFailedCallAndEachKill) {
     FailEachCall(name, [&](size_t failAt, std::vector<injector::Call>& calls) {
         Machine m(outlook);
         Prepare(m, procedure);
+        const Listing before = failAt == 0 ? ListPrefix() : Listing();
         injector::Arm(TheDll(), failAt);
         const unsigned int result = m.Run(request);
         calls = injector::Disarm();
+        const std::string elsewhere = failAt == 0 ? WrittenElsewhere(before, m) : "";
         const Transcript answer = m.log;
         const bool reported = failAt > 0 && failAt <= calls.size() &&
                               LogsError(answer, injector::FailureCode(calls[failAt - 1].function));
         const std::string missing = result != 0 && result != 6 ? "" : uninstall ? m.NothingLeft() : m.Working();
         // Repair puts a user's LoadBehavior right without a word, and still answers 6 when it cannot.
         std::string wrong = Judge(result, failAt, procedure.answer, reported, request == L"install",
-                                  result == 6 && missing == "load-behavior; " ? "" : missing, m.NothingLeft());
+                                  result == 6 && missing == "load-behavior; " ? "" : missing, m.NothingLeft()) +
+                            elsewhere;
         // Without a failure, the next request puts the machine right.
         const unsigned int next = m.Run(uninstall ? L"uninstall" : L"repair");
         const std::string after = uninstall ? m.NothingLeft() : m.Working();
@@ -367,6 +395,7 @@ INSTANTIATE_TEST_SUITE_P(Procedures, EngineRequest, ::testing::ValuesIn(kEngineP
 
 // The diagnosis of installer-host status: whatever call fails, it answers; on a working
 // machine it finds nothing but what it could not read, and on a broken one never "healthy".
+// Without a failure it writes nothing.
 TEST(Diagnosis, SurvivesEachFailedCall) {
     for (const bool broken : {false, true}) {
         FailEachCall(broken ? "status, file deleted" : "status", [broken](size_t failAt, std::vector<injector::Call>& calls) {
@@ -374,10 +403,13 @@ TEST(Diagnosis, SurvivesEachFailedCall) {
             EXPECT_EQ(m.Run(L"install"), 0u);
             if (broken) DeleteFileW(m.Dll().c_str());
             const std::wstring dll = status::DllBesideProgram();
+            const Listing before = failAt == 0 ? ListPrefix() : Listing();
             injector::Arm(Program(), failAt);
             const status::Report report = status::Diagnose(m.folder, dll);
             calls = injector::Disarm();
-            std::string wrong;
+            const std::wstring written =
+                failAt == 0 ? Unexplained(before, ListPrefix(), [](const std::wstring&) { return false; }) : L"";
+            std::string wrong = std::string(written.begin(), written.end());
             if (broken && report.verdict == status::Verdict::kHealthy) wrong += "healthy; ";
             for (const status::Problem& problem : report.problems)
                 if (!broken && (failAt == 0 || problem.code != "read-failure")) wrong += problem.code + "; ";

@@ -4,13 +4,10 @@
 // fault is gone. Every case ends the same way: then an Uninstall leaves nothing. The rows
 // whose outcome hangs on comparing two paths run with the agent folder in every spelling a
 // host may give it.
-#include "listing.h"
 #include "machine.h"
 #include "outlook/outlook_plugin_installation_manager.h"
-#include "status.h"
 
 #include <algorithm>
-#include <regex>
 
 namespace {
 
@@ -28,7 +25,6 @@ struct Case {
 
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
-const std::wstring kAddins = L"SOFTWARE\\Microsoft\\Office\\Outlook\\Addins";
 const std::wstring kUserAddin = std::wstring(L"\\") + kAddinKeyPath;
 const std::wstring kLoadTimes = L"\\Software\\Microsoft\\Office\\15.0\\Outlook\\AddInLoadTimes";
 const std::string kMegabyte(1 << 20, 'x');
@@ -404,54 +400,5 @@ INSTANTIATE_TEST_SUITE_P(Cases, Scenario, ::testing::Combine(::testing::ValuesIn
                          RowName);
 INSTANTIATE_TEST_SUITE_P(PathCases, Scenario,
                          ::testing::Combine(::testing::ValuesIn(kPathCases), ::testing::ValuesIn(kSpellings)), RowName);
-
-// Where each request writes: every difference of the prefix's files and registry lies in
-// the add-in's places, in both registry views as stored. The diagnosis of `installer-host
-// status` writes nowhere.
-const wchar_t* const kPlaces[] = {
-    LR"((key|value) HKLM\\Software(\\Wow6432Node)?\\Microsoft\\Office\\Outlook\\Addins\\Tolvane\.OutlookAddin\.1([\\:].*)?)",
-    LR"((key|value) HKLM\\Software\\Classes(\\Wow6432Node)?\\CLSID\\\{6A1D2E90-8B3C-4F57-9E21-C05B7D3A4F18\}([\\:].*)?)",
-    // Outlook's per-user records: disabled items, load times, the per-user add-in key.
-    LR"((key|value) HKU\\[^\\]+\\Software(\\Wow6432Node)?\\Microsoft\\Office\\([^\\]+\\Outlook\\(Resiliency\\DisabledItems|AddInLoadTimes)|Outlook\\Addins\\Tolvane\.OutlookAddin\.1)([\\:].*)?)",
-    // Windows' list of files to delete at the next restart, and what Wine's service manager
-    // counts whatever program runs.
-    LR"(value HKLM\\System\\CurrentControlSet\\Control\\(Session Manager:PendingFileRenameOperations|ServiceCurrent:))",
-};
-
-class WriteScope : public ::testing::TestWithParam<Outlook> {};
-
-TEST_P(WriteScope, EachRequestWritesOnlyInTheAddinsPlaces) {
-    Machine m(GetParam());
-    SetValue(HKEY_LOCAL_MACHINE, kAddins, L"", 0, "", GetParam().view);  // Outlook's own key
-    const auto inPlace = [&m](const std::wstring& entry) {
-        if (entry.rfind(L"file ", 0) == 0) return _wcsnicmp(entry.c_str() + 5, m.folder.c_str(), m.folder.size()) == 0;
-        for (const wchar_t* place : kPlaces)
-            if (std::regex_match(entry, std::wregex(place, std::regex::icase))) return true;
-        return false;
-    };
-    const auto expectInPlace = [&](const std::wstring& request, unsigned int result) {
-        const Listing before = ListPrefix();
-        const bool diagnosis = request == L"status";
-        if (diagnosis) EXPECT_EQ(status::Diagnose(m.folder).problems.size(), 2u);  // load-behavior, file-outdated
-        else EXPECT_EQ(m.Run(request), result);
-        EXPECT_EQ(Unexplained(before, ListPrefix(), [&](const std::wstring& e) { return !diagnosis && inPlace(e); }), L"")
-            << request << " wrote outside the add-in's places";
-    };
-    expectInPlace(L"install", 0);
-    // The user's records, and a newer version while the deployed file is in use.
-    SetValue(HKEY_USERS, m.Hive(1) + kLoadTimes, kAddinProgId, REG_BINARY, "time");
-    SetDword(HKEY_USERS, m.Hive(1) + kUserAddin, L"LoadBehavior", 2);
-    Replace(m.Source(m.outlook.dll), std::wstring(L"v2\\") + m.outlook.dll);
-    {
-        const Undo inUse = HoldOpen(m.Dll(), FILE_SHARE_READ | FILE_SHARE_DELETE);
-        expectInPlace(L"status", 0);
-        expectInPlace(L"repair", 0);
-    }
-    Record(m, L"1", GetParam().view, DisabledRecord(m.Dll()));
-    expectInPlace(L"uninstall", 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(Outlooks, WriteScope, ::testing::Values(kOutlook64, kOutlook32),
-                         [](const auto& info) { return std::string(info.param.view == KEY_WOW64_64KEY ? "x64" : "x86"); });
 
 }  // namespace
