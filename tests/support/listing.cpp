@@ -49,10 +49,12 @@ void ListBranch(HKEY root, const std::wstring& name, Listing& listing) {
                LookupPrivilegeValueW(nullptr, SE_BACKUP_NAME, &backup.Privileges[0].Luid) &&
                AdjustTokenPrivileges(token.get(), FALSE, &backup, 0, nullptr, nullptr);
     }();
-    const std::wstring saved = ProgramFolder() + L"\\branch.reg";  // outside drive C:
+    // Outside drive C:, and one for each process: programs of the build run side by side.
+    const std::wstring saved = ProgramFolder() + L"\\branch-" + std::to_wstring(GetCurrentProcessId()) + L".reg";
     DeleteFileW(saved.c_str());
     EXPECT_TRUE(mayBackUp && RegSaveKeyW(root, saved.c_str(), nullptr) == ERROR_SUCCESS) << "the registry was not saved";
     std::istringstream text(ReadFileBytes(saved));
+    DeleteFileW(saved.c_str());
     std::wstring key, value;
     for (std::string line; std::getline(text, line);) {
         if (line.rfind('[', 0) == 0) {
