@@ -49,8 +49,9 @@ void ListBranch(HKEY root, const std::wstring& name, Listing& listing) {
                LookupPrivilegeValueW(nullptr, SE_BACKUP_NAME, &backup.Privileges[0].Luid) &&
                AdjustTokenPrivileges(token.get(), FALSE, &backup, 0, nullptr, nullptr);
     }();
-    // Outside drive C:, and one for each process: programs of the build run side by side.
-    const std::wstring saved = ProgramFolder() + L"\\branch-" + std::to_wstring(GetCurrentProcessId()) + L".reg";
+    // In this prefix (prefixes run side by side, and their process ids repeat); it is gone
+    // again before a listing looks at the files.
+    const std::wstring saved = L"C:\\registry-branch.reg";
     DeleteFileW(saved.c_str());
     EXPECT_TRUE(mayBackUp && RegSaveKeyW(root, saved.c_str(), nullptr) == ERROR_SUCCESS) << "the registry was not saved";
     std::istringstream text(ReadFileBytes(saved));
