@@ -258,9 +258,9 @@ Undo DenyAccess(HKEY root, const std::wstring& key, DWORD view, REGSAM allowed) 
     };
 }
 
-Undo HoldOpen(const std::wstring& path, DWORD share) {
+Undo HoldOpen(const std::wstring& path) {
     auto file = std::make_shared<sys::UniqueFile>(
-        CreateFileW(LongForm(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr));
+        CreateFileW(LongForm(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_TRUE(*file) << "opening a test file failed";
     return [file] { file->reset(); };
 }

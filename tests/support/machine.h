@@ -94,9 +94,7 @@ void ExpectTranscript(const std::string& section, std::vector<std::wstring> actu
 // What a fault set up, undone at the end of the case or when the fault is to be gone.
 using Undo = std::function<void()>;
 Undo DenyAccess(HKEY root, const std::wstring& key, DWORD view, REGSAM allowed = 0);
-// Without sharing reads, copies and deletes fail (32); sharing reading and deleting is how a
-// program that has the file open lets it be renamed.
-Undo HoldOpen(const std::wstring& path, DWORD share = 0);
+Undo HoldOpen(const std::wstring& path);  // shared with no one: reads and deletes fail (32)
 Undo KeepLoaded(const std::wstring& path);    // as Outlook holds the add-in
 Undo EnterSingleThreadedApartment();          // the calling thread, as a host may have left it
 // Under Wine a Unix symbolic link is a reparse point and a file's ACL follows its mode bits:
