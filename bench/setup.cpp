@@ -13,7 +13,6 @@ constexpr ULONGLONG kBrokerWaitMs = 5000;
 // Outlook's per-user keys, relative to a hive.
 constexpr const wchar_t* kDisabledItemsKey =
     L"SOFTWARE\\Microsoft\\Office\\15.0\\Outlook\\Resiliency\\DisabledItems";
-constexpr const wchar_t* kLoadTimesKey = L"Software\\Microsoft\\Office\\15.0\\Outlook\\AddInLoadTimes";
 constexpr const wchar_t* kAddinProgId = L"Tolvane.OutlookAddin.1";
 constexpr const wchar_t* kHivePrefix = L"S-1-5-21-4242-4242-4242-";
 constexpr DWORD kFirstHiveNumber = 10000;
@@ -29,8 +28,8 @@ const std::string kLoadTimeRecord("\x01\0\0\0\x7d\0\0\0\x2e\x01\0\0\0\0\0\0", 16
 void PopulateHive(const std::wstring& hive) {
     for (const auto& [name, text] : kUnrelatedDisabledItems)
         SetValue(HKEY_USERS, hive + L"\\" + kDisabledItemsKey, name, REG_BINARY, DisabledRecord(text));
-    SetValue(HKEY_USERS, hive + L"\\" + kLoadTimesKey, L"Contoso.MailTools.1", REG_BINARY, kLoadTimeRecord);
-    SetValue(HKEY_USERS, hive + L"\\" + kLoadTimesKey, kAddinProgId, REG_BINARY, kLoadTimeRecord);
+    SetValue(HKEY_USERS, hive + kLoadTimes15, L"Contoso.MailTools.1", REG_BINARY, kLoadTimeRecord);
+    SetValue(HKEY_USERS, hive + kLoadTimes15, kAddinProgId, REG_BINARY, kLoadTimeRecord);
     SetDword(HKEY_USERS, hive + L"\\" + kAddinRegistryKey, L"LoadBehavior", 3);
 }
 
@@ -110,7 +109,7 @@ bool UserHives::GrowTo(size_t count) {
 
 bool UserHives::RestoreLoadTimes() const {
     for (const std::wstring& name : names_)
-        SetValue(HKEY_USERS, name + L"\\" + kLoadTimesKey, kAddinProgId, REG_BINARY, kLoadTimeRecord);
+        SetValue(HKEY_USERS, name + kLoadTimes15, kAddinProgId, REG_BINARY, kLoadTimeRecord);
     return !::testing::Test::HasFailure();
 }
 

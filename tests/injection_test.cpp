@@ -150,6 +150,13 @@ std::string Judge(unsigned int result, size_t failAt, unsigned int expected, boo
     return wrong;
 }
 
+// What is wrong after a request, without a failure, that is to put the machine right: an
+// answer other than 0 or 6, or what is still `missing`.
+std::string PutRight(const std::string& request, unsigned int answer, const std::string& missing) {
+    if ((answer == 0 || answer == 6) && missing.empty()) return "";
+    return request + " answered " + std::to_string(answer) + ": " + missing;
+}
+
 // Where a request may write, besides the agent folder: in both registry views as stored, the
 // add-in's key and class, Outlook's per-user records (disabled items, load times, the per-user
 // add-in key), Windows' list of files to delete at the next restart, and what Wine's service
@@ -187,8 +194,6 @@ struct Procedure {
 
 void PrintTo(const Procedure& p, std::ostream* out) { *out << p.name; }
 
-const std::wstring kUserAddin = std::wstring(L"\\") + kAddinKeyPath;
-const std::wstring kLoadTimes = L"\\Software\\Microsoft\\Office\\15.0\\Outlook\\AddInLoadTimes";
 
 const Procedure kProcedures[] = {
     {"install", L"install", 0, false, true, true, nullptr},
@@ -198,7 +203,7 @@ const Procedure kProcedures[] = {
     {"repair-user-records", L"repair", 6, true, false, false,
      [](Machine& m) {
          SetValue(HKEY_USERS, m.Hive(1) + kDisabledItems15, L"other", REG_BINARY, DisabledRecord(L"C:\\other.dll"));
-         SetValue(HKEY_USERS, m.Hive(1) + kLoadTimes, kAddinProgId, REG_BINARY, "time");
+         SetValue(HKEY_USERS, m.Hive(1) + kLoadTimes15, kAddinProgId, REG_BINARY, "time");
          SetDword(HKEY_USERS, m.Hive(2) + kUserAddin, L"LoadBehavior", 0);
      }},
     {"uninstall", L"uninstall", 0, true, true, true, nullptr},
@@ -245,9 +250,7 @@ TEST_P(Request, SurvivesEachFailedCallAndEachKill) {
                             elsewhere;
         // Without a failure, the next request puts the machine right.
         const unsigned int next = m.Run(uninstall ? L"uninstall" : L"repair");
-        const std::string after = uninstall ? m.NothingLeft() : m.Working();
-        if ((next != 0 && next != 6) || !after.empty())
-            wrong += "the next request answered " + std::to_string(next) + ": " + after;
+        wrong += PutRight("the next request", next, uninstall ? m.NothingLeft() : m.Working());
         if (!wrong.empty()) wrong = "answered " + std::to_string(result) + ": " + wrong + Lines(answer);
         return wrong;
     });
@@ -264,10 +267,8 @@ TEST_P(Request, SurvivesEachFailedCallAndEachKill) {
             wrong += "the request ended before the call; ";
         }
         const unsigned int repaired = m.Run(L"repair");
-        const std::string working = m.Working();
+        wrong += PutRight("the Repair after it", repaired, m.Working());
         const unsigned int removed = m.Run(L"uninstall");
-        if ((repaired != 0 && repaired != 6) || !working.empty())
-            wrong += "the Repair after it answered " + std::to_string(repaired) + ": " + working;
         if (removed != 0 || !m.NothingLeft().empty())
             wrong += "the Uninstall after it answered " + std::to_string(removed) + ": " + m.NothingLeft();
         return wrong;
@@ -383,8 +384,7 @@ TEST_P(EngineRequest, SurvivesEachFailedCall) {
         std::string wrong = Judge(result, failAt, 0, reported, install,
                                   state() == promised ? "" : state() + "; ", state() == "nothing" ? "" : state() + "; ");
         const unsigned int next = uninstall ? p.Uninstall() : p.Repair();
-        if ((next != 0 && next != 6) || state() != (uninstall ? "nothing" : "deployed"))
-            wrong += "the next request answered " + std::to_string(next) + ": " + state();
+        wrong += PutRight("the next request", next, state() == promised ? "" : state());
         if (!wrong.empty()) wrong = "answered " + std::to_string(result) + ": " + wrong + Lines(log.Kept());
         return wrong;
     }, true);
@@ -407,8 +407,7 @@ TEST(Diagnosis, SurvivesEachFailedCall) {
             injector::Arm(Program(), failAt);
             const status::Report report = status::Diagnose(m.folder, dll);
             calls = injector::Disarm();
-            const std::wstring written =
-                failAt == 0 ? Unexplained(before, ListPrefix(), [](const std::wstring&) { return false; }) : L"";
+            const std::wstring written = failAt == 0 ? ChangedSince(before) : L"";
             std::string wrong = std::string(written.begin(), written.end());
             if (broken && report.verdict == status::Verdict::kHealthy) wrong += "healthy; ";
             for (const status::Problem& problem : report.problems)

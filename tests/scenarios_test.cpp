@@ -25,8 +25,6 @@ struct Case {
 
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
-const std::wstring kUserAddin = std::wstring(L"\\") + kAddinKeyPath;
-const std::wstring kLoadTimes = L"\\Software\\Microsoft\\Office\\15.0\\Outlook\\AddInLoadTimes";
 const std::string kMegabyte(1 << 20, 'x');
 
 const Check kWorking = &Machine::Working;
@@ -132,13 +130,13 @@ const Case kCases[] = {
      kWorking},
     {"repair-user-records", kOutlook64, L"(install) repair",
      [](Machine& m) {
-         SetValue(HKEY_USERS, m.Hive(1) + kLoadTimes, kAddinProgId, REG_BINARY, "time");
+         SetValue(HKEY_USERS, m.Hive(1) + kLoadTimes15, kAddinProgId, REG_BINARY, "time");
          SetDword(HKEY_USERS, m.Hive(1) + kUserAddin, L"LoadBehavior", 0);
          return Record(m, L"other", 0, DisabledRecord(L"C:\\other.dll"));
      },
      [](const Machine& m) {
          std::string bytes;
-         return Fails(ReadValue(HKEY_USERS, m.Hive(1) + kLoadTimes, kAddinProgId, 0, bytes), "load time kept") +
+         return Fails(ReadValue(HKEY_USERS, m.Hive(1) + kLoadTimes15, kAddinProgId, 0, bytes), "load time kept") +
                 Fails(!HasRecord(m, L"other", 0), "another add-in's record removed") + m.Working();
      }},
     // A copy cut short where the file had its full size reserved: the rest is zeros.

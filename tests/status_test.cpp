@@ -55,19 +55,19 @@ const Row kRows[] = {
      },
      1, "disabled-by-outlook", {}, std::string(kOwnHive) + "/disabledItems/0/agentCopy", false},
     {"PerUserLoadBehavior", kOutlook64, true,
-     [](Machine& m) { SetDword(HKEY_USERS, m.Hive(1) + L"\\" + kAddinKeyPath, L"LoadBehavior", 2); return Undo(); },
+     [](Machine& m) { SetDword(HKEY_USERS, m.Hive(1) + kUserAddin, L"LoadBehavior", 2); return Undo(); },
      1, "load-behavior", {"repair"}, std::string(kOwnHive) + "/loadBehavior", 2},
     // Outlook honours a value whatever the case of its name.
     {"PerUserLoadBehaviorInOtherCase", kOutlook64, true,
      [](Machine& m) {
-         SetDword(HKEY_USERS, m.Hive(1) + L"\\" + kAddinKeyPath, L"loadbehavior", 0);
+         SetDword(HKEY_USERS, m.Hive(1) + kUserAddin, L"loadbehavior", 0);
          return Undo();
      },
      1, "load-behavior", {"repair"}, std::string(kOwnHive) + "/loadBehavior", 0},
     {"PerUserLoadBehaviorReadOnly", kOutlook64, true,
      [](Machine& m) {
-         SetDword(HKEY_USERS, m.Hive(1) + L"\\" + kAddinKeyPath, L"LoadBehavior", 0);
-         return DenyAccess(HKEY_USERS, m.Hive(1) + L"\\" + kAddinKeyPath, 0, KEY_READ);
+         SetDword(HKEY_USERS, m.Hive(1) + kUserAddin, L"LoadBehavior", 0);
+         return DenyAccess(HKEY_USERS, m.Hive(1) + kUserAddin, 0, KEY_READ);
      },
      1, "load-behavior", {}, std::string(kOwnHive) + "/loadBehavior", 0},
     {"WrongBitness", kOutlook32, true,
@@ -150,7 +150,7 @@ TEST_P(StatusFinds, TheCauseItsFixAndTheExitCode) {
     if (codes.empty() && row.exitCode == status::kExitHealthy) {
         const Listing before = ListPrefix();
         EXPECT_EQ(machine.Run(L"repair"), 6u);
-        EXPECT_EQ(Unexplained(before, ListPrefix(), [](const std::wstring&) { return false; }), L"")
+        EXPECT_EQ(ChangedSince(before), L"")
             << "a repair of a healthy machine changed it";
     }
     if (codes.size() != 1) return;

@@ -86,6 +86,10 @@ Listing ListPrefix() {
     return listing;
 }
 
+std::wstring ChangedSince(const Listing& before) {
+    return Unexplained(before, ListPrefix(), [](const std::wstring&) { return false; });
+}
+
 std::wstring Unexplained(const Listing& before, const Listing& after,
                          const std::function<bool(const std::wstring&)>& allowed) {
     std::wstring text;

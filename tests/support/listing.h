@@ -15,3 +15,5 @@ Listing ListPrefix();
 // The differences that `allowed` does not explain, one per line ("added file C:\x").
 std::wstring Unexplained(const Listing& before, const Listing& after,
                          const std::function<bool(const std::wstring& entry)>& allowed);
+// Every difference between `before` and the prefix now.
+std::wstring ChangedSince(const Listing& before);

@@ -15,6 +15,8 @@
 #include <map>
 #include <memory>
 
+const std::wstring kUserAddin = std::wstring(L"\\") + kAddinKeyPath;
+
 namespace {
 
 constexpr const wchar_t* kOfficeKey = L"SOFTWARE\\Microsoft\\Office";

@@ -28,6 +28,8 @@ inline constexpr const wchar_t* kAgentFolder = L"C:\\Agent\\Outlook";
 inline const std::wstring kAddinClassKey = L"SOFTWARE\\Classes\\CLSID\\{6A1D2E90-8B3C-4F57-9E21-C05B7D3A4F18}";
 inline const std::wstring kInstallRoot15 = L"SOFTWARE\\Microsoft\\Office\\15.0\\Outlook\\InstallRoot";
 inline const std::wstring kDisabledItems15 = L"\\SOFTWARE\\Microsoft\\Office\\15.0\\Outlook\\Resiliency\\DisabledItems";
+inline const std::wstring kLoadTimes15 = L"\\Software\\Microsoft\\Office\\15.0\\Outlook\\AddInLoadTimes";
+extern const std::wstring kUserAddin;  // Outlook's key for the add-in, below a hive
 
 // A test's name made of a row's name: what is not a letter or digit becomes '_'.
 std::string CaseName(std::string name);
