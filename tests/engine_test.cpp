@@ -63,8 +63,6 @@ struct Case {
     std::function<void(Engine&)> run;
 };
 
-void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
-
 const Case kCases[] = {
     // The item goes into every file and both lists are recorded; a second Install replaces them.
     {"ini-install", [](Engine& e) {

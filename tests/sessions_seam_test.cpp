@@ -95,8 +95,6 @@ struct Case {
     std::string step;  // "add", "verify", "remove" or "install"
 };
 
-void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
-
 const Case kCases[] = {
     {"seam-second-user", [](World& w) { w.sessions = {{1}, {2}, {3}}; w.owner = 2; }, "add"},
     {"seam-verify-missing", [](World& w) { w.sessions = {{1}, {2}}; w.owner = 2; }, "verify"},

@@ -31,9 +31,9 @@ struct Row {
     ordered_json fact;
 };
 
-// Outlook's record that it disabled `dll`, in the view Outlook of that bitness writes.
-Undo Disable(Machine& m, const wchar_t* dll, DWORD view) {
-    SetValue(HKEY_USERS, m.Hive(1) + kDisabledItems15, L"2F1A", REG_BINARY, DisabledRecord(m.Agent(dll)), view);
+// Outlook's record that it disabled `dll`, in the view the machine's Outlook writes.
+Undo Disable(Machine& m, const std::wstring& dll) {
+    SetValue(HKEY_USERS, m.Hive(1) + kDisabledItems15, L"2F1A", REG_BINARY, DisabledRecord(dll), m.outlook.view);
     return nullptr;
 }
 
@@ -43,31 +43,21 @@ const Row kRows[] = {
      "/outlook/installations", ordered_json::array()},
     {"AddinNotInstalled", kOutlook64, false, [](Machine&) { return Undo(); }, 1, "not-installed", {"install"},
      "/files/deployed/1/present", false},
-    {"DisabledByOutlook64", kOutlook64, true, [](Machine& m) { return Disable(m, L"tolvane64.dll", KEY_WOW64_64KEY); },
+    {"DisabledByOutlook64", kOutlook64, true, [](Machine& m) { return Disable(m, m.Dll()); },
      1, "disabled-by-outlook", {"uninstall", "install"}, std::string(kOwnHive) + "/disabledItems/0/views", {64}},
-    {"DisabledByOutlook32", kOutlook32, true, [](Machine& m) { return Disable(m, L"tolvane.dll", KEY_WOW64_32KEY); },
+    {"DisabledByOutlook32", kOutlook32, true, [](Machine& m) { return Disable(m, m.Dll()); },
      1, "disabled-by-outlook", {"uninstall", "install"}, std::string(kOwnHive) + "/disabledItems/0/views", {32}},
     // Another add-in file of that name, elsewhere: no request of ours removes its record.
-    {"DisabledElsewhere", kOutlook64, true,
-     [](Machine& m) {
-         SetValue(HKEY_USERS, m.Hive(1) + kDisabledItems15, L"2F1A", REG_BINARY, DisabledRecord(L"C:\\Other\\tolvane64.dll"));
-         return Undo();
-     },
-     1, "disabled-by-outlook", {}, std::string(kOwnHive) + "/disabledItems/0/agentCopy", false},
-    {"PerUserLoadBehavior", kOutlook64, true,
-     [](Machine& m) { SetDword(HKEY_USERS, m.Hive(1) + kUserAddin, L"LoadBehavior", 2); return Undo(); },
-     1, "load-behavior", {"repair"}, std::string(kOwnHive) + "/loadBehavior", 2},
+    {"DisabledElsewhere", kOutlook64, true, [](Machine& m) { return Disable(m, L"C:\\Other\\tolvane64.dll"); }, 1,
+     "disabled-by-outlook", {}, std::string(kOwnHive) + "/disabledItems/0/agentCopy", false},
     // Outlook honours a value whatever the case of its name.
     {"PerUserLoadBehaviorInOtherCase", kOutlook64, true,
-     [](Machine& m) {
-         SetDword(HKEY_USERS, m.Hive(1) + kUserAddin, L"loadbehavior", 0);
-         return Undo();
-     },
+     [](Machine& m) { SetDword(HKEY_USERS, m.Hive(1) + kUserAddin, L"loadbehavior", 0); return Undo(); },
      1, "load-behavior", {"repair"}, std::string(kOwnHive) + "/loadBehavior", 0},
     {"PerUserLoadBehaviorReadOnly", kOutlook64, true,
      [](Machine& m) {
          SetDword(HKEY_USERS, m.Hive(1) + kUserAddin, L"LoadBehavior", 0);
-         return DenyAccess(HKEY_USERS, m.Hive(1) + kUserAddin, 0, KEY_READ);
+         return MakeReadOnly(HKEY_USERS, m.Hive(1) + kUserAddin, 0);
      },
      1, "load-behavior", {}, std::string(kOwnHive) + "/loadBehavior", 0},
     {"WrongBitness", kOutlook32, true,
@@ -113,14 +103,8 @@ const Row kRows[] = {
      "unsafe-folder", {}, "/safety/unsafePlaces/0/account", "Everyone"},
     {"DeployedFileWritableByOthers", kOutlook64, true, [](Machine& m) { return LetOthersWrite(m.Dll()); }, 1,
      "unsafe-file", {"install"}, "/safety/unsafePlaces/0/rights", "write, append"},
-    {"LinkAtTemp", kOutlook64, true,
-     [](Machine& m) -> Undo {
-         return [&m, link = LinkTo(m.Temp(), m.Agent(L"Install"))] {
-             link();
-             CreateDirectoryW(m.Temp().c_str(), nullptr);
-         };
-     },
-     1, "link", {}, "/safety/links/0", "C:\\Agent\\Outlook\\temp"},
+    {"LinkAtTemp", kOutlook64, true, [](Machine& m) { return LinkTo(m.Temp(), m.Agent(L"Install")); }, 1, "link", {},
+     "/safety/links/0", "C:\\Agent\\Outlook\\temp"},
     {"DeployedFileDeletedAtRestart", kOutlook64, true,
      [](Machine& m) { MoveFileExW(m.Agent(L"tolvane64.dll").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); return Undo(); },
      1, "pending-deletion", {}, "/files/pendingDeletions/0", "C:\\Agent\\Outlook\\tolvane64.dll"},

@@ -239,17 +239,15 @@ void ExpectTranscript(const std::string& section, std::vector<std::wstring> actu
                   << (same < expected.size() ? expected[same] : L"(the end)") << "\nactual:\n" << text;
 }
 
-Undo DenyAccess(HKEY root, const std::wstring& key, DWORD view, REGSAM allowed) {
+Undo MakeReadOnly(HKEY root, const std::wstring& key, DWORD view) {
     const auto opened = OpenKey(root, key, READ_CONTROL | WRITE_DAC | view);
     DWORD size = 0;
     RegGetKeySecurity(opened.get(), DACL_SECURITY_INFORMATION, nullptr, &size);
     auto original = std::make_shared<std::string>(size, '\0');
     EXPECT_EQ(RegGetKeySecurity(opened.get(), DACL_SECURITY_INFORMATION, original->data(), &size), ERROR_SUCCESS);
-    // Everyone gets `allowed`, and nothing is inherited.
+    // Everyone may read it, and nothing is inherited.
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    wchar_t text[32] = L"D:P";
-    if (allowed) swprintf(text, 32, L"D:P(A;;0x%x;;;WD)", static_cast<unsigned>(allowed));
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1, &descriptor, nullptr);
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KR;;;WD)", SDDL_REVISION_1, &descriptor, nullptr);
     EXPECT_EQ(RegSetKeySecurity(opened.get(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, descriptor),
               ERROR_SUCCESS);
     LocalFree(descriptor);

@@ -95,7 +95,7 @@ void ExpectTranscript(const std::string& section, std::vector<std::wstring> actu
 
 // What a fault set up, undone at the end of the case or when the fault is to be gone.
 using Undo = std::function<void()>;
-Undo DenyAccess(HKEY root, const std::wstring& key, DWORD view, REGSAM allowed = 0);
+Undo MakeReadOnly(HKEY root, const std::wstring& key, DWORD view);  // for everyone
 Undo HoldOpen(const std::wstring& path);  // shared with no one: reads and deletes fail (32)
 Undo KeepLoaded(const std::wstring& path);    // as Outlook holds the add-in
 Undo EnterSingleThreadedApartment();          // the calling thread, as a host may have left it
