@@ -192,9 +192,6 @@ struct Procedure {
     std::function<void(Machine&)> setup;  // then, before the request
 };
 
-void PrintTo(const Procedure& p, std::ostream* out) { *out << p.name; }
-
-
 const Procedure kProcedures[] = {
     {"install", L"install", 0, false, true, true, nullptr},
     {"repair-nothing-to-do", L"repair", 6, true, true, false, nullptr},
@@ -317,14 +314,13 @@ private:
 
 // The engine's INI-entry and config-file steps, through the test profile: the item in two INI
 // files and one no account sees (the logged-on users are asked for it), the application
-// folders and INI files recorded in the config file, a file and a folder deployed.
+// folders and INI files recorded in the config file, a file and a folder (with a folder in
+// it) deployed.
 struct EngineProcedure {
     const char* name;
     OutlookPluginInstallerImpl::Procedure request;
     bool installedBefore;
 };
-
-void PrintTo(const EngineProcedure& p, std::ostream* out) { *out << p.name; }
 
 const EngineProcedure kEngineProcedures[] = {
     {"install", &PluginInstallationManager::Install, false},
@@ -366,7 +362,7 @@ TEST_P(EngineRequest, SurvivesEachFailedCall) {
         TestProfile p(folder, log, {ini(L"a.ini"), ini(L"b.ini"), ini(L"unseen.ini")});
         for (const wchar_t* name : {L"a.ini", L"b.ini"})
             WriteFileBytes(ini(name), "[Extensions]\r\nAddinManagers=" + std::string(kOthers.begin(), kOthers.end()) + "\r\n");
-        CreateFolders(folder + L"\\Install\\res");
+        CreateFolders(folder + L"\\Install\\res\\sub");
         WriteFileBytes(folder + L"\\Install\\res\\strings.txt", "strings");
         p.files[L"res"] = {folder};  // a folder is deployed with what it holds
         p.section = L"TestApp";
