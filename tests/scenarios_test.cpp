@@ -176,6 +176,7 @@ const Case kCases[] = {
          return InUseNoTemp(m);
      },
      kKept},
+    {"repair-folder-in-place", kOutlook64, L"(install) repair", [](Machine& m) { return Folder(m.Dll()); }, kNothing},
 
     // Uninstall meets a fault: it reports it, and a second Uninstall once the fault is gone
     // leaves nothing.
