@@ -199,7 +199,7 @@ const Procedure kProcedures[] = {
     // The load time and the user's LoadBehavior are put right without a word: the answer stays 6.
     {"repair-user-records", L"repair", 6, true, false, false,
      [](Machine& m) {
-         SetValue(HKEY_USERS, m.Hive(1) + kDisabledItems15, L"other", REG_BINARY, DisabledRecord(L"C:\\other.dll"));
+         Record(m, L"other", 0, DisabledRecord(L"C:\\other.dll"));
          SetValue(HKEY_USERS, m.Hive(1) + kLoadTimes15, kAddinProgId, REG_BINARY, "time");
          SetDword(HKEY_USERS, m.Hive(2) + kUserAddin, L"LoadBehavior", 0);
      }},

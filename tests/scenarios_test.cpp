@@ -52,11 +52,6 @@ Undo InUseNoTemp(Machine& m) {
     };
 }
 
-Undo Record(Machine& m, const std::wstring& name, DWORD view, const std::string& bytes) {
-    SetValue(HKEY_USERS, m.Hive(1) + kDisabledItems15, name, REG_BINARY, bytes, view);
-    return Undo();
-}
-
 std::string Fails(bool bad, const char* what) { return bad ? what : ""; }
 
 bool HasRecord(const Machine& m, const std::wstring& name, DWORD view) {

@@ -33,8 +33,7 @@ struct Row {
 
 // Outlook's record that it disabled `dll`, in the view the machine's Outlook writes.
 Undo Disable(Machine& m, const std::wstring& dll) {
-    SetValue(HKEY_USERS, m.Hive(1) + kDisabledItems15, L"2F1A", REG_BINARY, DisabledRecord(dll), m.outlook.view);
-    return nullptr;
+    return Record(m, L"2F1A", m.outlook.view, DisabledRecord(dll));
 }
 
 const Row kRows[] = {

@@ -423,3 +423,8 @@ std::string Machine::Working() const {
     if (ReadFileBytes(Dll()) != ReadFileBytes(Source(outlook.dll))) wrong += "the deployed add-in is not its source; ";
     return wrong;
 }
+
+Undo Record(Machine& m, const std::wstring& name, DWORD view, const std::string& bytes) {
+    SetValue(HKEY_USERS, m.Hive(1) + kDisabledItems15, name, REG_BINARY, bytes, view);
+    return Undo();
+}

@@ -141,3 +141,7 @@ private:
     std::string pendingBefore_;
     mutable std::vector<std::wstring> hives_;
 };
+
+// Value `name` among Outlook's records of disabled add-ins in user hive 1, in `view`.
+Undo Record(Machine& m, const std::wstring& name, DWORD view, const std::string& bytes);
+
